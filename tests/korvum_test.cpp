@@ -1,0 +1,446 @@
+// korvum as its users run it: a source file and a command line in; the
+// document's bytes, standard error's bytes and the exit status out.
+#include "lancer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+static const std::string SYNTAXE =
+    "Syntaxe : \"korvum <fichier_source> <fichier_but> <s" EAIGU "parateur>\"\n"
+    "Le s" EAIGU "parateur est un caract" EGRAVE "re blanc par d" EAIGU
+    "faut.\n";
+static const std::string OUVRIRENTREE =
+    "Impossible d'ouvrir le fichier d'entr" EAIGU "e!\n";
+static const std::string OUVRIRSORTIE =
+    "Impossible d'ouvrir le fichier de sortie!\n";
+static const std::string LIRE =
+    "Impossible de lire le fichier d'entr" EAIGU "e!\n";
+static const std::string ECRIRE =
+    "Impossible d'" EAIGU "crire le fichier de sortie!\n";
+static const std::string MEMEFICHIER =
+    "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
+
+// The document korvum writes around a body, for a target whose name ends
+// in type.
+static std::string
+document(const std::string &corps, char type = 'L')
+{
+	return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+	       "<SOLVARINE TYPE=\""s +
+	       type + "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n" + corps +
+	       "</SOLVARINE>";
+}
+
+static std::string
+fiche(const std::string &q, const std::string &r)
+{
+	return "<F><Q>" + q + "</Q><R>" + r + "</R></F>\r\n";
+}
+
+static std::string
+pasdesepar(int ligne)
+{
+	return "Pas de s" EAIGU "parateur ligne " + std::to_string(ligne) +
+	       ".\n";
+}
+
+// Each test runs in a fresh directory of its own.
+class Korvum : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		const auto *t =
+		    ::testing::UnitTest::GetInstance()->current_test_info();
+		std::string nom =
+		    std::string(t->test_suite_name()) + "." + t->name();
+		for (char &c : nom)
+			if (c == '/')
+				c = '_';
+		nouveaudossier(nom);
+	}
+	void TearDown() override
+	{
+		std::filesystem::current_path(KORVUM_ESSAIS);
+	}
+};
+
+// Run korvum and check that it wrote nothing on standard output.
+static Issue
+lance(const std::vector<std::string> &args, const Panne &panne = {})
+{
+	Issue r = korvum(args, panne);
+	EXPECT_EQ(r.out, "") << "standard output must stay empty";
+	return r;
+}
+
+struct Cas {
+	const char *quoi;
+	std::vector<std::string> separ; // empty: korvum's default
+	std::string source;
+	std::string corps; // the document's body
+	std::string err;   // standard error
+};
+
+static void
+convertit(const std::vector<Cas> &cas)
+{
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		ecris("source.txt", c.source);
+		std::vector<std::string> args = {"source.txt", "but.xml"};
+		args.insert(args.end(), c.separ.begin(), c.separ.end());
+		Issue r = lance(args);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(lis("but.xml"), document(c.corps));
+	}
+}
+
+TEST_F(Korvum, UsageWithFewerThanTwoArguments)
+{
+	ecris("seul", "a b\n");
+	for (const auto &args :
+	    std::vector<std::vector<std::string>>{{}, {"seul"}}) {
+		Issue r = lance(args);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, SYNTAXE);
+		EXPECT_EQ(contenu("."), std::vector<std::string>{"seul"});
+		EXPECT_EQ(lis("seul"), "a b\n");
+	}
+}
+
+TEST_F(Korvum, DefaultSeparatorIsTheSpace)
+{
+	convertit({
+	    {"one space", {}, "abc def\n", fiche("abc", "def"), ""},
+	    {"later spaces stay in R", {}, "abc   def\n", fiche("abc", "  def"),
+	        ""},
+	    {"a TAB does not split", {}, "abc\tdef\n", "", pasdesepar(1)},
+	    {"trailing spaces are cut first", {}, "abc\nabc   \n", "",
+	        pasdesepar(1) + pasdesepar(2)},
+	    {"leading blanks dropped", {}, " \t un deux trois \t\n",
+	        fiche("un", "deux trois"), ""},
+	});
+}
+
+TEST_F(Korvum, SeparatorArgument)
+{
+	convertit({
+	    {"trimmed both ends", {";"}, "  chat;cat  \n", fiche("chat", "cat"),
+	        ""},
+	    {"blanks next to it stay", {";"}, "chat ; cat\n",
+	        fiche("chat ", " cat"), ""},
+	    {"only the first splits", {";"}, "a;b;c\n", fiche("a", "b;c"), ""},
+	    {"empty R", {";"}, "a;\n", fiche("a", ""), ""},
+	    {"empty Q", {";"}, ";b\n", fiche("", "b"), ""},
+	    {"both empty", {";"}, ";\n", fiche("", ""), ""},
+	    {"first byte of a longer argument", {"=>"}, "a=>b\n",
+	        fiche("a", ">b"), ""},
+	    {"a fourth argument changes nothing", {";", "x"}, "a;b x\n",
+	        fiche("a", "b x"), ""},
+	    {"TAB", {"\t"}, "a\tb c\n", fiche("a", "b c"), ""},
+	    {"a trailing blank separator is cut", {"\t"}, "a\t\n", "",
+	        pasdesepar(1)},
+	    {"byte above 127", {"\xa4"},
+	        "caf\xe9\xa4"
+	        "coffee\n",
+	        fiche("caf\xe9", "coffee"), ""},
+	    {"'<' makes markup of a leading separator", {"<"}, "<b\na<b\n",
+	        "<b\r\n" + fiche("a", "b"), ""},
+	    {"fields are not escaped", {";"}, "R&D;<b>\"x\"</b> 'y'\n",
+	        fiche("R&D", "<b>\"x\"</b> 'y'"), ""},
+	});
+}
+
+TEST_F(Korvum, EmptySeparatorArgumentMakesOneField)
+{
+	convertit({
+	    {"whole trimmed line in Q", {""}, "  un deux ; trois  \n",
+	        fiche("un deux ; trois", ""), ""},
+	    {"no line is reported", {""}, "x\n\ny z\n",
+	        fiche("x", "") + fiche("y z", ""), ""},
+	});
+}
+
+TEST_F(Korvum, MarkupBlankAndReportedLines)
+{
+	convertit({
+	    {"markup keeps trailing blanks", {";"}, "  <!-- note -->  \n",
+	        "<!-- note -->  \r\n", ""},
+	    {"markup is never split", {";"}, "<a;b>\n", "<a;b>\r\n", ""},
+	    {"blank lines count", {";"}, "\n \t \nabc\n", "", pasdesepar(3)},
+	    {"order of the source kept", {";"},
+	        "<liste>\n a;b\n\n<!-- x -->\nc;d\n</liste>\n",
+	        "<liste>\r\n" + fiche("a", "b") + "<!-- x -->\r\n" +
+	            fiche("c", "d") + "</liste>\r\n",
+	        ""},
+	    {"last record without LF", {";"}, "a;b", fiche("a", "b"), ""},
+	    {"last markup without LF meets the closing tag", {";"}, "<fin>",
+	        "<fin>", ""},
+	    {"last reported line without LF", {";"}, "a;b\nc", fiche("a", "b"),
+	        pasdesepar(2)},
+	    {"only markup", {";"}, "<a>\n\t<b/>\n", "<a>\r\n<b/>\r\n", ""},
+	    {"no line holds the separator", {";"}, "x\ny\n", "",
+	        pasdesepar(1) + pasdesepar(2)},
+	    {"empty source", {";"}, "", "", ""},
+	});
+}
+
+// The source is read as a Windows text stream reads it, on every platform.
+TEST_F(Korvum, WindowsTextStreamRules)
+{
+	convertit({
+	    {"CR LF is a line end", {";"}, "a;b\r\nc;d\r\n",
+	        fiche("a", "b") + fiche("c", "d"), ""},
+	    {"a lone CR stays", {";"}, "a;b\rc\n", fiche("a", "b\rc"), ""},
+	    {"CR CR LF keeps one CR", {";"}, "a;b\r\r\n", fiche("a", "b\r"),
+	        ""},
+	    {"CR at the end of the source", {";"}, "a;b\r", fiche("a", "b\r"),
+	        ""},
+	    {"CR is not a blank", {";"}, "a;b\r \n", fiche("a", "b\r"), ""},
+	    {"CR LF blank line", {";"}, "\r\n \r\nx\r\n", "", pasdesepar(3)},
+	    {"markup with CR LF", {";"}, " <x> \r\n", "<x> \r\n", ""},
+	    {"markup ending in a lone CR", {";"}, "<x>\r", "<x>\r", ""},
+	    {"0x1A ends the source", {";"},
+	        "a;b\n\x1a"
+	        "c;d\n",
+	        fiche("a", "b"), ""},
+	    {"0x1A inside a line", {";"}, "a;b\x1a;c\nd;e\n", fiche("a", "b"),
+	        ""},
+	    {"0x1A first", {";"},
+	        "\x1a"
+	        "a;b\n",
+	        "", ""},
+	    {"0x1A between CR and LF", {";"}, "a;b\r\x1a\n", fiche("a", "b\r"),
+	        ""},
+	});
+}
+
+// A zero byte ends the text of its line; the line still ends at its LF.
+TEST_F(Korvum, ZeroByteEndsTheLineText)
+{
+	convertit({
+	    {"after the separator", {";"}, "a;b\0c;d\ne;f\n"s,
+	        fiche("a", "b") + fiche("e", "f"), ""},
+	    {"before the separator", {";"}, "a\0;b\nc\n"s, "",
+	        pasdesepar(1) + pasdesepar(2)},
+	    {"in markup, which loses its LF", {";"}, "<x>\0y\nc;d\n"s,
+	        "<x>" + fiche("c", "d"), ""},
+	    {"first byte", {";"}, "\0a;b\nc\n"s, "", pasdesepar(2)},
+	    {"after a CR", {";"}, "a;b\r\0\n"s, fiche("a", "b\r"), ""},
+	    {"several in one block", {";"}, "a;1\0x\nb;2\0\0\nc;3\n"s,
+	        fiche("a", "1") + fiche("b", "2") + fiche("c", "3"), ""},
+	});
+}
+
+TEST_F(Korvum, TypeLetterIsTheLastByteOfTheTargetUpperCased)
+{
+	struct {
+		std::string but;
+		char type;
+	} cas[] = {
+	    {"a.b", 'B'},
+	    {"mots.q", 'Q'},
+	    {"mots.T", 'T'},
+	    {"mots.1", '1'},
+	    {"mots.\xe9", '\xe9'},
+#ifndef _WIN32 // names Windows does not allow
+	    {"mots\"", '"'},
+	    {"mots<", '<'},
+#endif
+	};
+	ecris("source.txt", "");
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.but);
+		Issue r = lance({"source.txt", c.but});
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(lis(c.but), document("", c.type));
+	}
+}
+
+// Physical lines are handled whole, however long, and keep their numbers.
+TEST_F(Korvum, LongLines)
+{
+	std::string q(200000, 'q'), r(300000, 'r'), m(1023, 'm');
+	convertit({
+	    {"1500 bytes without separator", {";"},
+	        std::string(1500, 'x') + "\na;b\nc\n", fiche("a", "b"),
+	        pasdesepar(1) + pasdesepar(3)},
+	    {"markup of 1023 bytes keeps its LF", {";"}, "<" + m + "\nz\n",
+	        "<" + m + "\r\n", pasdesepar(2)},
+	    {"fields larger than the buffers", {";"}, q + ";" + r + "\r\nz\n",
+	        fiche(q, r), pasdesepar(2)},
+	    {"a megabyte of markup without LF", {";"},
+	        "<" + std::string(1 << 20, '-'),
+	        "<" + std::string(1 << 20, '-'), ""},
+	});
+}
+
+// Lines of every length across the source, so that line ends, CR LF pairs
+// and zero bytes fall on every offset of the blocks korvum reads.
+TEST_F(Korvum, LinesAcrossBlockBoundaries)
+{
+	std::string source, corps;
+	for (int i = 0; source.size() < 3u << 20; i++) {
+		std::string q = "q" + std::to_string(i);
+		std::string r(size_t(i * 7919 % 1531), char('a' + i % 26));
+		std::string fin = i % 3 == 0 ? "\r\n" : "\n";
+		if (i % 5 == 0) {
+			source += "  " + q + ";" + r + " \t" + fin;
+			corps += fiche(q, r);
+		} else if (i % 5 == 1) {
+			source += " <" + q + r + ">" + fin;
+			corps += "<" + q + r + ">\r\n";
+		} else if (i % 5 == 2) {
+			source += q + ";" + r + "\0"s + r + fin;
+			corps += fiche(q, r);
+		} else {
+			source += q + ";" + r + fin;
+			corps += fiche(q, r);
+		}
+	}
+	convertit({{"three megabytes", {";"}, source, corps, ""}});
+}
+
+TEST_F(Korvum, SourceThatCannotBeOpened)
+{
+	std::filesystem::create_directory("dossier");
+	for (std::string source : {"absent.txt", "dossier"}) {
+		SCOPED_TRACE(source);
+		Issue r = lance({source, "absent.xml"});
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, OUVRIRENTREE);
+		EXPECT_FALSE(existe("absent.xml"));
+
+		ecris("garde.xml", "contenu");
+		r = lance({source, "garde.xml", ";"});
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, OUVRIRENTREE);
+		EXPECT_EQ(lis("garde.xml"), "contenu");
+	}
+}
+
+TEST_F(Korvum, TargetThatCannotBeOpened)
+{
+	ecris("source.txt", "a b\n");
+	std::filesystem::create_directory("dossier");
+	for (std::string but : {"nulle/part.xml", "dossier"}) {
+		SCOPED_TRACE(but);
+		Issue r = lance({"source.txt", but});
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, OUVRIRSORTIE);
+		EXPECT_EQ(lis("source.txt"), "a b\n");
+	}
+}
+
+TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
+{
+	namespace fs = std::filesystem;
+	const std::string source = "mots;words\nchat;cat\n";
+	std::string ici = fs::current_path().filename().string();
+	std::vector<std::string> noms = {"source.txt", "./source.txt",
+	    "../" + ici + "/source.txt",
+	    (fs::current_path() / "source.txt").string(), "lien-dur.txt"};
+	fs::create_directory("sous");
+#ifdef _WIN32
+	noms.push_back("SOURCE.TXT");
+	noms.push_back("Source.Txt");
+	noms.push_back("sous\\..\\source.txt");
+#else
+	noms.push_back("lien.txt");
+	noms.push_back("sous/../source.txt");
+#endif
+	for (const auto &but : noms) {
+		SCOPED_TRACE(but);
+		ecris("source.txt", source);
+		fs::remove("lien-dur.txt");
+		fs::create_hard_link("source.txt", "lien-dur.txt");
+#ifndef _WIN32
+		fs::remove("lien.txt");
+		fs::create_symlink("source.txt", "lien.txt");
+#endif
+		Issue r = lance({"source.txt", but, ";"});
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, MEMEFICHIER);
+		EXPECT_EQ(lis("source.txt"), source);
+	}
+	// The link named as the source, the file itself as the target.
+	Issue r = lance({"lien-dur.txt", "source.txt", ";"});
+	EXPECT_EQ(r.statut, 1);
+	EXPECT_EQ(r.err, MEMEFICHIER);
+	EXPECT_EQ(lis("source.txt"), source);
+}
+
+#ifdef _WIN32
+#define POSIX_SEULEMENT(quoi) GTEST_SKIP() << quoi " has no Windows equivalent"
+#else
+#define POSIX_SEULEMENT(quoi)
+#endif
+
+TEST_F(Korvum, SameDeviceAsSourceAndTargetIsNotRefused)
+{
+	POSIX_SEULEMENT("/dev/null");
+	Issue r = lance({"/dev/null", "/dev/null", ";"});
+	EXPECT_EQ(r.statut, 0);
+	EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Korvum, FailedWriteIsAnError)
+{
+	POSIX_SEULEMENT("/dev/full or a file size limit");
+	std::string source;
+	for (int i = 0; i < 20000; i++)
+		source += "mot" + std::to_string(i) + ";word\n";
+	ecris("source.txt", source);
+
+	Issue r = lance({"source.txt", "/dev/full", ";"});
+	EXPECT_EQ(r.statut, 1);
+	EXPECT_EQ(r.err, ECRIRE);
+
+	// The limit cuts the document in the middle; no half document stays.
+	Panne limite;
+	limite.fsize = 100000;
+	r = lance({"source.txt", "but.xml", ";"}, limite);
+	EXPECT_EQ(r.statut, 1);
+	EXPECT_EQ(r.err, ECRIRE);
+	EXPECT_EQ(lis("but.xml"), "");
+	EXPECT_EQ(lis("source.txt"), source);
+}
+
+#ifndef _WIN32
+// Faults a test machine cannot produce, injected through LD_PRELOAD.
+TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
+{
+	std::string source;
+	for (int i = 0; i < 100000; i++)
+		source += "mot" + std::to_string(i) + ";word\n";
+	ecris("source.txt", source);
+	std::string shim = "LD_PRELOAD="s + KORVUM_PANNE;
+
+	for (long long apres : {0LL, 1000LL, 300000LL, 1000000LL}) {
+		SCOPED_TRACE(apres);
+		Panne lecture;
+		lecture.env = {
+		    shim, "KORVUM_PANNE_LECTURE=" + std::to_string(apres)};
+		Issue r = lance({"source.txt", "but.xml", ";"}, lecture);
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, LIRE);
+		EXPECT_EQ(lis("but.xml"), "");
+		EXPECT_EQ(lis("source.txt"), source);
+	}
+
+	Panne fermeture;
+	fermeture.env = {shim, "KORVUM_PANNE_FERMETURE=1"};
+	Issue r = lance({"source.txt", "but.xml", ";"}, fermeture);
+	EXPECT_EQ(r.statut, 1);
+	EXPECT_EQ(r.err, ECRIRE);
+	EXPECT_EQ(lis("source.txt"), source);
+}
+#endif

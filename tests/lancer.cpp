@@ -1,0 +1,185 @@
+#include "lancer.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+static const char SORTIESTD[] = "korvum.stdout";
+static const char ERREURSTD[] = "korvum.stderr";
+
+std::string
+programme()
+{
+	const char *p = std::getenv("KORVUM");
+	return p != nullptr && *p != '\0' ? p : KORVUM_PROGRAMME;
+}
+
+std::string
+lis(const std::string &nom)
+{
+	std::ifstream f(nom, std::ios::binary);
+	return {std::istreambuf_iterator<char>(f), {}};
+}
+
+void
+ecris(const std::string &nom, const std::string &octets)
+{
+	std::ofstream f(nom, std::ios::binary | std::ios::trunc);
+	f.write(octets.data(), (std::streamsize)octets.size());
+	if (!f.flush())
+		throw std::runtime_error("cannot write " + nom);
+}
+
+bool
+existe(const std::string &nom)
+{
+	std::error_code ec;
+	return fs::exists(fs::symlink_status(nom, ec));
+}
+
+std::vector<std::string>
+contenu(const std::string &dossier)
+{
+	std::vector<std::string> noms;
+	for (const auto &e : fs::directory_iterator(dossier))
+		noms.push_back(e.path().filename().string());
+	return noms;
+}
+
+void
+nouveaudossier(const std::string &nom)
+{
+	fs::path d = fs::path(KORVUM_ESSAIS) / nom;
+	fs::remove_all(d);
+	fs::create_directories(d);
+	fs::current_path(d);
+}
+
+#ifdef _WIN32
+
+// One argument quoted the way the C runtime's start-up splits them.
+static std::string
+cite(const std::string &a)
+{
+	std::string r = "\"";
+	size_t barres = 0;
+	for (char c : a) {
+		if (c == '\\') {
+			barres++;
+			continue;
+		}
+		r.append(c == '"' ? 2 * barres + 1 : barres, '\\');
+		barres = 0;
+		r += c;
+	}
+	r.append(2 * barres, '\\');
+	return r + "\"";
+}
+
+static HANDLE
+heritable(const char *nom)
+{
+	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+	return CreateFileA(nom, GENERIC_WRITE, FILE_SHARE_READ, &sa,
+	    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+Issue
+korvum(const std::vector<std::string> &args, const Panne &)
+{
+	std::string ligne = cite(programme());
+	for (const auto &a : args)
+		ligne += " " + cite(a);
+
+	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+	HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
+	    OPEN_EXISTING, 0, nullptr);
+	HANDLE out = heritable(SORTIESTD), err = heritable(ERREURSTD);
+	STARTUPINFOA si = {};
+	si.cb = sizeof si;
+	si.dwFlags = STARTF_USESTDHANDLES;
+	si.hStdInput = in;
+	si.hStdOutput = out;
+	si.hStdError = err;
+	PROCESS_INFORMATION pi;
+	std::vector<char> cmd(ligne.begin(), ligne.end());
+	cmd.push_back('\0');
+	if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0,
+	        nullptr, nullptr, &si, &pi))
+		throw std::runtime_error("cannot start " + programme());
+	WaitForSingleObject(pi.hProcess, INFINITE);
+	DWORD code = 0;
+	GetExitCodeProcess(pi.hProcess, &code);
+	CloseHandle(pi.hProcess);
+	CloseHandle(pi.hThread);
+	CloseHandle(in);
+	CloseHandle(out);
+	CloseHandle(err);
+
+	Issue r{(int)code, lis(ERREURSTD), lis(SORTIESTD)};
+	std::remove(ERREURSTD);
+	std::remove(SORTIESTD);
+	return r;
+}
+
+#else
+
+Issue
+korvum(const std::vector<std::string> &args, const Panne &panne)
+{
+	std::string prog = programme();
+	std::vector<char *> argv;
+	argv.push_back(const_cast<char *>(prog.c_str()));
+	for (const auto &a : args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+
+	pid_t pid = fork();
+	if (pid < 0)
+		throw std::runtime_error("fork");
+	if (pid == 0) {
+		int in = open("/dev/null", O_RDONLY);
+		int out = open(SORTIESTD, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		int err = open(ERREURSTD, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
+		    dup2(out, 1) < 0 || dup2(err, 2) < 0)
+			_exit(126);
+		close(in);
+		close(out);
+		close(err);
+		for (const auto &e : panne.env)
+			putenv(const_cast<char *>(e.c_str()));
+		if (panne.fsize >= 0) {
+			struct rlimit rl = {
+			    (rlim_t)panne.fsize, (rlim_t)panne.fsize};
+			if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+				_exit(126);
+		}
+		execv(prog.c_str(), argv.data());
+		_exit(127);
+	}
+	int st = 0;
+	while (waitpid(pid, &st, 0) < 0)
+		;
+	Issue r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st),
+	    lis(ERREURSTD), lis(SORTIESTD)};
+	unlink(ERREURSTD);
+	unlink(SORTIESTD);
+	return r;
+}
+
+#endif
