@@ -85,7 +85,7 @@ static void preparer();
 static int ouvrirsource(const char *);
 static bool memefichier(const char *);
 static int ouvrirbut(const char *);
-static long lire(char *, size_t);
+static size_t lire(char *, size_t);
 static bool ecrire(const char *, size_t);
 static bool fermer(int);
 static void tronquer();
@@ -353,23 +353,19 @@ convertir()
 			tampon = n;
 			taille = t;
 		}
-		long n = lire(tampon + fin, BLOC);
-		if (n < 0)
-			erreur(LIRE);
+		size_t n = lire(tampon + fin, BLOC);
 		if (n == 0)
 			epuise = true;
-		char *cz = (char *)std::memchr(tampon + fin, 0x1a, (size_t)n);
+		char *cz = (char *)std::memchr(tampon + fin, 0x1a, n);
 		if (cz != nullptr) {
-			n = cz - (tampon + fin);
+			n = (size_t)(cz - (tampon + fin));
 			epuise = true;
 		}
 		if (nul == fin) {
-			char *z =
-			    (char *)std::memchr(tampon + fin, 0, (size_t)n);
-			nul = z != nullptr ? (size_t)(z - tampon)
-			                   : fin + (size_t)n;
+			char *z = (char *)std::memchr(tampon + fin, 0, n);
+			nul = z != nullptr ? (size_t)(z - tampon) : fin + n;
 		}
-		fin += (size_t)n;
+		fin += n;
 	}
 }
 
@@ -440,10 +436,14 @@ ouvrirbut(const char *nom)
 	return fd;
 }
 
-static long
+/* Read up to n bytes of the source; 0 at its end. */
+static size_t
 lire(char *p, size_t n)
 {
-	return _read(entree, p, (unsigned)n);
+	int r = _read(entree, p, (unsigned)n);
+	if (r < 0)
+		erreur(LIRE);
+	return (size_t)r;
 }
 
 static bool
@@ -536,14 +536,17 @@ ouvrirbut(const char *nom)
 	return fd;
 }
 
-static long
+/* Read up to n bytes of the source; 0 at its end. */
+static size_t
 lire(char *p, size_t n)
 {
 	ssize_t r;
 
 	while ((r = read(entree, p, n)) < 0 && errno == EINTR)
 		;
-	return (long)r;
+	if (r < 0)
+		erreur(LIRE);
+	return (size_t)r;
 }
 
 static bool

@@ -1,7 +1,8 @@
 # Convert examples/vocabulaire.txt and compare with examples/vocabulaire.xml.
 execute_process(
-  COMMAND ${KORVUM} ${EXEMPLES}/vocabulaire.txt ${SORTIE}/vocabulaire.xml ";"
-  RESULT_VARIABLE statut ERROR_VARIABLE erreurs)
+  COMMAND ${EMULATEUR} ${KORVUM} ${EXEMPLES}/vocabulaire.txt ${SORTIE}/vocabulaire.xml ";"
+  RESULT_VARIABLE statut ERROR_FILE ${SORTIE}/vocabulaire.err)
+file(READ ${SORTIE}/vocabulaire.err erreurs)
 if(NOT statut EQUAL 0)
   message(FATAL_ERROR "korvum ended with ${statut}: ${erreurs}")
 endif()

@@ -1,0 +1,15 @@
+# Fail when the executable imports a DLL of the compiler's runtimes.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE entetes
+                RESULT_VARIABLE statut)
+if(NOT statut EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]*" dlls "${entetes}")
+message(STATUS "${EXE} imports: ${dlls}")
+if(NOT dlls)
+  message(FATAL_ERROR "no import found in ${EXE}")
+endif()
+string(REGEX MATCH "libstdc|libgcc|libwinpthread|mingw" runtime "${dlls}")
+if(runtime)
+  message(FATAL_ERROR "${EXE} needs a toolchain DLL: ${dlls}")
+endif()
