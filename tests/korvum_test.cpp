@@ -386,8 +386,12 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 
 TEST_F(Korvum, SameDeviceAsSourceAndTargetIsNotRefused)
 {
-	POSIX_SEULEMENT("/dev/null");
-	Issue r = lance({"/dev/null", "/dev/null", ";"});
+#ifdef _WIN32
+	const std::string vide = "NUL";
+#else
+	const std::string vide = "/dev/null";
+#endif
+	Issue r = lance({vide, vide, ";"});
 	EXPECT_EQ(r.statut, 0);
 	EXPECT_EQ(r.err, "");
 }
@@ -414,10 +418,11 @@ TEST_F(Korvum, FailedWriteIsAnError)
 	EXPECT_EQ(lis("source.txt"), source);
 }
 
-#ifndef _WIN32
 // Faults a test machine cannot produce, injected through LD_PRELOAD.
 TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
 {
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
 	std::string source;
 	for (int i = 0; i < 100000; i++)
 		source += "mot" + std::to_string(i) + ";word\n";
@@ -442,5 +447,5 @@ TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
 	EXPECT_EQ(lis("source.txt"), source);
-}
 #endif
+}
