@@ -28,6 +28,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -66,19 +70,25 @@ static const char MEMEFICHIER[] =
     "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
 static const char PASDESEPAR[] = "Pas de s" EAIGU "parateur ligne ";
 
-/* Read size, and the size of the document's output buffer. */
+/*
+ * Read size, and the size of the document's output buffer.  Both buffers
+ * have MARGE bytes to spare past their end, so that the scans and copies
+ * below can work 16 bytes at a time and step over the end of what they
+ * handle.
+ */
 static const size_t BLOC = 256 * 1024;
 static const size_t SORTIE = 256 * 1024;
+static const size_t MARGE = 32;
 
-static int entree = -1;       /* the source */
-static int sortie = -1;       /* the target document */
-static bool sortiefichier;    /* target is a regular file */
-static int separ = ' ';       /* separator byte, 0 to 255 */
-static std::int64_t ligne;    /* physical line number */
-static char *tampon;          /* read buffer; grows with the longest line */
-static size_t taille;         /* its size */
-static unsigned char typedoc; /* TYPE of the root element */
-static char doc[SORTIE];      /* document bytes not yet written */
+static int entree = -1;          /* the source */
+static int sortie = -1;          /* the target document */
+static bool sortiefichier;       /* target is a regular file */
+static int separ = ' ';          /* separator byte, 0 to 255 */
+static std::int64_t ligne;       /* physical line number */
+static char *tampon;             /* read buffer; grows with the longest line */
+static size_t taille;            /* its size */
+static unsigned char typedoc;    /* TYPE of the root element */
+static char doc[SORTIE + MARGE]; /* document bytes not yet written */
 static size_t doclen;
 
 static void preparer();
@@ -96,6 +106,8 @@ static bool fermetout();
 static void avertir();
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
+static const char *cherche(const char *, const char *, int);
+static void copie(char *, const char *, size_t);
 static void emettre(const char *, size_t);
 static void vider();
 static void enregistrement(const char *, size_t, const char *, size_t);
@@ -211,6 +223,47 @@ rtrim(const char *s, const char *fin)
 	return fin;
 }
 
+/*
+ * The first byte c in [p, fin), or nullptr: memchr, inlined for the short
+ * spans of a line.  The last step may look at up to 15 bytes past fin,
+ * which the buffer's margin holds.
+ */
+static inline const char *
+cherche(const char *p, const char *fin, int c)
+{
+#if defined(__SSE2__)
+	const __m128i v = _mm_set1_epi8((char)c);
+	for (; p < fin; p += 16) {
+		__m128i o = _mm_loadu_si128((const __m128i *)(const void *)p);
+		unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(o, v));
+		if (m != 0) {
+			p += __builtin_ctz(m);
+			return p < fin ? p : nullptr;
+		}
+	}
+	return nullptr;
+#else
+	return (const char *)std::memchr(p, c, (size_t)(fin - p));
+#endif
+}
+
+/*
+ * Copy n bytes in steps of 16; the last step may copy up to 15 bytes too
+ * many, from and into the buffers' margins, where the next piece lands.
+ */
+static inline void
+copie(char *d, const char *s, size_t n)
+{
+	for (;;) {
+		std::memcpy(d, s, 16);
+		if (n <= 16)
+			return;
+		d += 16;
+		s += 16;
+		n -= 16;
+	}
+}
+
 /* Append n bytes to the document; a piece larger than the buffer goes
  * straight to the target. */
 static void
@@ -256,11 +309,11 @@ enregistrement(const char *q, size_t nq, const char *r, size_t nr)
 	char *p = doc + doclen;
 	std::memcpy(p, F, sizeof F - 1);
 	p += sizeof F - 1;
-	std::memcpy(p, q, nq);
+	copie(p, q, nq);
 	p += nq;
 	std::memcpy(p, QR, sizeof QR - 1);
 	p += sizeof QR - 1;
-	std::memcpy(p, r, nr);
+	copie(p, r, nr);
 	p += nr;
 	std::memcpy(p, FF, sizeof FF - 1);
 	doclen += n;
@@ -289,7 +342,7 @@ traiter(const char *s, const char *fin, bool lf)
 		enregistrement(s, (size_t)(fin - s), fin, 0);
 		return;
 	}
-	const char *p = (const char *)std::memchr(s, separ, (size_t)(fin - s));
+	const char *p = cherche(s, fin, separ);
 	if (p == nullptr) {
 		avertir();
 		return;
@@ -312,10 +365,10 @@ convertir()
 	bool epuise = false;
 
 	taille = 2 * BLOC;
-	if ((tampon = (char *)std::malloc(taille)) == nullptr)
+	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {
-		char *lf = (char *)std::memchr(tampon + vu, '\n', fin - vu);
+		char *lf = (char *)cherche(tampon + vu, tampon + fin, '\n');
 		if (lf != nullptr || (epuise && debut < fin)) {
 			size_t e = lf != nullptr ? (size_t)(lf - tampon) : fin;
 			size_t t = e;
@@ -347,7 +400,7 @@ convertir()
 		}
 		if (taille - fin < BLOC) {
 			size_t t = 2 * taille;
-			char *n = (char *)std::realloc(tampon, t);
+			char *n = (char *)std::realloc(tampon, t + MARGE);
 			if (n == nullptr)
 				erreur(LIRE);
 			tampon = n;
@@ -366,6 +419,7 @@ convertir()
 			nul = z != nullptr ? (size_t)(z - tampon) : fin + n;
 		}
 		fin += n;
+		std::memset(tampon + fin, 0, MARGE);
 	}
 }
 

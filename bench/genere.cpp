@@ -1,0 +1,93 @@
+// Write a deterministic korvum source of a given size, shaped like real
+// use: data lines of a few words on each side of ';', some markup, blank
+// and padded lines, about one line in a hundred without a separator.
+//
+//	genere MIB lf|crlf|ligne FILE
+//
+// "ligne" writes one line of MIB mebibytes with no line end.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+static std::uint64_t etat = 0x9e3779b97f4a7c15u;
+
+// xorshift64*: the same source on every machine.
+static unsigned
+hasard(unsigned n)
+{
+	etat ^= etat >> 12;
+	etat ^= etat << 25;
+	etat ^= etat >> 27;
+	return (unsigned)((etat * 0x2545f4914f6cdd1du) >> 33) % n;
+}
+
+static void
+mots(std::string &l, unsigned combien)
+{
+	static const char lettres[] = "abcdefghijklmnopqrstuvwxyz"
+	                              "eeeaaiioonnrrsstt\xe9\xe8\xe0\xe7\xea";
+	for (unsigned i = 0; i < combien; i++) {
+		if (i > 0)
+			l += ' ';
+		for (unsigned n = 3 + hasard(8); n > 0; n--)
+			l += lettres[hasard(sizeof lettres - 1)];
+	}
+}
+
+int
+main(int argc, char *argv[])
+{
+	if (argc != 4) {
+		std::fprintf(stderr, "usage: genere MIB lf|crlf|ligne FILE\n");
+		return 2;
+	}
+	std::uint64_t taille = std::strtoull(argv[1], nullptr, 10) << 20;
+	std::string fin = std::strcmp(argv[2], "crlf") == 0 ? "\r\n" : "\n";
+	std::FILE *f = std::fopen(argv[3], "wb");
+	if (f == nullptr) {
+		std::perror(argv[3]);
+		return 1;
+	}
+	if (std::strcmp(argv[2], "ligne") == 0) {
+		std::string l;
+		for (std::uint64_t n = 0; n < taille; n += l.size()) {
+			l.clear();
+			mots(l, 1 + hasard(3));
+			l += hasard(2) ? " " : ";";
+			if (l.size() > taille - n)
+				l.resize(taille - n);
+			std::fwrite(l.data(), 1, l.size(), f);
+		}
+		return std::fclose(f) == 0 ? 0 : 1;
+	}
+
+	std::string l;
+	for (std::uint64_t n = 0, i = 0; n < taille; i++) {
+		l.clear();
+		unsigned genre = hasard(100);
+		if (i % 1000 == 0) {
+			l = "<!-- le\xe7on " + std::to_string(i / 1000) +
+			    " -->";
+		} else if (genre < 3) {
+			l = hasard(2) ? "" : " \t ";
+		} else if (genre < 4) {
+			mots(l, 1 + hasard(3));
+		} else if (genre < 7) {
+			l = "  \t";
+			mots(l, 1 + hasard(2));
+			l += ';';
+			mots(l, 1 + hasard(2));
+			l += " \t ";
+		} else {
+			mots(l, 1 + hasard(3));
+			l += ';';
+			mots(l, 1 + hasard(3));
+		}
+		l += fin;
+		std::fwrite(l.data(), 1, l.size(), f);
+		n += l.size();
+	}
+	return std::fclose(f) == 0 ? 0 : 1;
+}
