@@ -21,6 +21,7 @@
 
 #include <sys/stat.h>
 
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -73,12 +74,12 @@ static const char PASDESEPAR[] = "Pas de s" EAIGU "parateur ligne ";
 /*
  * Read size, and the size of the document's output buffer.  Both buffers
  * have MARGE bytes to spare past their end, so that the scans and copies
- * below can work 16 bytes at a time and step over the end of what they
- * handle.
+ * below can work in steps of 16 to 64 bytes and step over the end of what
+ * they handle.
  */
 static const size_t BLOC = 256 * 1024;
 static const size_t SORTIE = 256 * 1024;
-static const size_t MARGE = 32;
+static const size_t MARGE = 64;
 
 static int entree = -1;          /* the source */
 static int sortie = -1;          /* the target document */
@@ -107,6 +108,7 @@ static void avertir();
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherche(const char *, const char *, int);
+static std::uint64_t finsdeligne(const char *);
 static void copie(char *, const char *, size_t);
 static void emettre(const char *, size_t);
 static void vider();
@@ -225,19 +227,24 @@ rtrim(const char *s, const char *fin)
 
 /*
  * The first byte c in [p, fin), or nullptr: memchr, inlined for the short
- * spans of a line.  The last step may look at up to 15 bytes past fin,
- * which the buffer's margin holds.
+ * spans of a line, 32 bytes a step so that most lines take one.  The last
+ * step may look at up to 31 bytes past fin, which the buffer's margin
+ * holds.
  */
 static inline const char *
 cherche(const char *p, const char *fin, int c)
 {
 #if defined(__SSE2__)
 	const __m128i v = _mm_set1_epi8((char)c);
-	for (; p < fin; p += 16) {
-		__m128i o = _mm_loadu_si128((const __m128i *)(const void *)p);
-		unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(o, v));
+	for (; p < fin; p += 32) {
+		__m128i a = _mm_loadu_si128((const __m128i *)(const void *)p);
+		__m128i b =
+		    _mm_loadu_si128((const __m128i *)(const void *)(p + 16));
+		unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(a, v)) |
+		             (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, v))
+		                 << 16;
 		if (m != 0) {
-			p += __builtin_ctz(m);
+			p += std::countr_zero(m);
 			return p < fin ? p : nullptr;
 		}
 	}
@@ -248,20 +255,39 @@ cherche(const char *p, const char *fin, int c)
 }
 
 /*
- * Copy n bytes in steps of 16; the last step may copy up to 15 bytes too
- * many, from and into the buffers' margins, where the next piece lands.
+ * One bit for each LF among the 64 bytes at p, the first byte's bit the
+ * lowest: the line ends of a stretch of the source found in one go.
+ */
+static inline std::uint64_t
+finsdeligne(const char *p)
+{
+	std::uint64_t m = 0;
+#if defined(__SSE2__)
+	const __m128i lf = _mm_set1_epi8('\n');
+	for (int i = 0; i < 64; i += 16) {
+		__m128i o =
+		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
+		m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		         _mm_cmpeq_epi8(o, lf))
+		     << i;
+	}
+#else
+	for (int i = 0; i < 64; i++)
+		m |= (std::uint64_t)(p[i] == '\n') << i;
+#endif
+	return m;
+}
+
+/*
+ * Copy n bytes in steps of 32, most fields in one; the last step may copy
+ * up to 31 bytes too many, from and into the buffers' margins, where the
+ * next piece lands.
  */
 static inline void
 copie(char *d, const char *s, size_t n)
 {
-	for (;;) {
-		std::memcpy(d, s, 16);
-		if (n <= 16)
-			return;
-		d += 16;
-		s += 16;
-		n -= 16;
-	}
+	for (size_t i = 0; i == 0 || i < n; i += 32)
+		std::memcpy(d + i, s + i, 32);
 }
 
 /* Append n bytes to the document; a piece larger than the buffer goes
@@ -352,34 +378,40 @@ traiter(const char *s, const char *fin, bool lf)
 
 /*
  * Read the source in blocks and hand each line to traiter.  The unhandled
- * bytes are tampon[debut, fin); LF and the zero byte are each searched
- * once over those bytes: vu is how far the search for LF has come, nul
- * where the next zero byte stands (fin when there is none).  A line that
- * does not fit is moved to the front of the buffer, which doubles when
- * the line fills it.
+ * bytes are tampon[debut, fin).  Line ends are found 64 bytes at a time:
+ * lfs holds one bit for each LF of tampon[base, base + 64) not yet
+ * handled.  The next zero byte stands at nul (fin when there is none).
+ * A line that does not fit is moved to the front of the buffer, which
+ * doubles when the line fills it.
  */
 static void
 convertir()
 {
-	size_t debut = 0, fin = 0, vu = 0, nul = 0;
+	size_t debut = 0, fin = 0, base = 0, nul = 0;
+	std::uint64_t lfs = 0;
 	bool epuise = false;
 
 	taille = 2 * BLOC;
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {
-		char *lf = (char *)cherche(tampon + vu, tampon + fin, '\n');
-		if (lf != nullptr || (epuise && debut < fin)) {
-			size_t e = lf != nullptr ? (size_t)(lf - tampon) : fin;
+		while (lfs == 0 && base + 64 < fin) {
+			base += 64;
+			lfs = finsdeligne(tampon + base);
+		}
+		if (lfs != 0 || (epuise && debut < fin)) {
+			bool lf = lfs != 0;
+			size_t e =
+			    lf ? base + (size_t)std::countr_zero(lfs) : fin;
 			size_t t = e;
-			if (lf != nullptr && t > debut && tampon[t - 1] == '\r')
+			lfs &= lfs - 1;
+			if (lf && t > debut && tampon[t - 1] == '\r')
 				t--;
-			if (nul < t) {
+			if (nul < t)
 				traiter(tampon + debut, tampon + nul, false);
-			} else
-				traiter(
-				    tampon + debut, tampon + t, lf != nullptr);
-			debut = vu = e < fin ? e + 1 : fin;
+			else
+				traiter(tampon + debut, tampon + t, lf);
+			debut = lf ? e + 1 : fin;
 			if (nul < debut) {
 				char *z = (char *)std::memchr(
 				    tampon + debut, 0, fin - debut);
@@ -390,11 +422,9 @@ convertir()
 		if (epuise)
 			break;
 
-		vu = fin;
 		if (debut > 0) {
 			std::memmove(tampon, tampon + debut, fin - debut);
 			fin -= debut;
-			vu -= debut;
 			nul -= debut;
 			debut = 0;
 		}
@@ -418,8 +448,10 @@ convertir()
 			char *z = (char *)std::memchr(tampon + fin, 0, n);
 			nul = z != nullptr ? (size_t)(z - tampon) : fin + n;
 		}
+		base = fin;
 		fin += n;
 		std::memset(tampon + fin, 0, MARGE);
+		lfs = finsdeligne(tampon + base);
 	}
 }
 
