@@ -36,11 +36,21 @@ mots(std::string &l, unsigned combien)
 	}
 }
 
+// Close the source written; a failed write shows in the stream's error
+// flag or in the close.
+static int
+fini(std::FILE *f)
+{
+	bool ok = std::ferror(f) == 0;
+	return std::fclose(f) == 0 && ok ? 0 : 1;
+}
+
 int
 main(int argc, char *argv[])
 {
 	if (argc != 4) {
-		std::fprintf(stderr, "usage: genere MIB lf|crlf|ligne FILE\n");
+		(void)std::fputs(
+		    "usage: genere MIB lf|crlf|ligne FILE\n", stderr);
 		return 2;
 	}
 	std::uint64_t taille = std::strtoull(argv[1], nullptr, 10) << 20;
@@ -58,9 +68,9 @@ main(int argc, char *argv[])
 			l += hasard(2) ? " " : ";";
 			if (l.size() > taille - n)
 				l.resize(taille - n);
-			std::fwrite(l.data(), 1, l.size(), f);
+			(void)std::fwrite(l.data(), 1, l.size(), f);
 		}
-		return std::fclose(f) == 0 ? 0 : 1;
+		return fini(f);
 	}
 
 	std::string l;
@@ -86,8 +96,8 @@ main(int argc, char *argv[])
 			mots(l, 1 + hasard(3));
 		}
 		l += fin;
-		std::fwrite(l.data(), 1, l.size(), f);
+		(void)std::fwrite(l.data(), 1, l.size(), f);
 		n += l.size();
 	}
-	return std::fclose(f) == 0 ? 0 : 1;
+	return fini(f);
 }

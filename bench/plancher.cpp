@@ -13,7 +13,8 @@ int
 main(int argc, char *argv[])
 {
 	if (argc != 4) {
-		std::fprintf(stderr, "usage: plancher SOURCE TARGET BYTES\n");
+		(void)std::fputs(
+		    "usage: plancher SOURCE TARGET BYTES\n", stderr);
 		return 2;
 	}
 	int in = open(argv[1], O_RDONLY);
@@ -23,7 +24,7 @@ main(int argc, char *argv[])
 		return 1;
 	}
 	unsigned long long reste = std::strtoull(argv[3], nullptr, 10);
-	std::vector<char> bloc(256 * 1024);
+	std::vector<char> bloc(size_t{256} * 1024);
 	size_t n = 0;
 	bool fin = false;
 	while (reste > 0) {

@@ -72,13 +72,17 @@ static const char MEMEFICHIER[] =
 static const char PASDESEPAR[] = "Pas de s" EAIGU "parateur ligne ";
 
 /*
- * Read size, and the size of the document's output buffer.  Both buffers
- * have MARGE bytes to spare past their end, so that the scans and copies
- * below can work in steps of 16 to 64 bytes and step over the end of what
- * they handle.
+ * Read size, and the size of the document's output buffer (the fuzzer
+ * makes them small, to reach their edges often).  Both buffers have MARGE
+ * bytes to spare past their end, so that the scans and copies below can
+ * work in steps of 16 to 64 bytes and step over the end of what they
+ * handle.
  */
-static const size_t BLOC = 256 * 1024;
-static const size_t SORTIE = 256 * 1024;
+#ifndef KORVUM_BLOC
+#define KORVUM_BLOC 262144 /* 256 KiB */
+#endif
+static const size_t BLOC = KORVUM_BLOC;
+static const size_t SORTIE = KORVUM_BLOC;
 static const size_t MARGE = 64;
 
 static int entree = -1;          /* the source */
@@ -91,6 +95,7 @@ static size_t taille;            /* its size */
 static unsigned char typedoc;    /* TYPE of the root element */
 static char doc[SORTIE + MARGE]; /* document bytes not yet written */
 static size_t doclen;
+static int canal = 2; /* where messages go: standard error */
 
 static void preparer();
 static int ouvrirsource(const char *);
@@ -115,7 +120,9 @@ static void vider();
 static void enregistrement(const char *, size_t, const char *, size_t);
 static void traiter(const char *, const char *, bool);
 static void convertir();
+static void rediger();
 
+#ifndef KORVUM_SANS_MAIN
 int
 main(int argc, char *argv[])
 {
@@ -139,11 +146,26 @@ main(int argc, char *argv[])
 	if (argc >= 4)
 		separ = (unsigned char)argv[3][0];
 
+	rediger();
+	if (!fermetout())
+		erreur(ECRIRE);
+	return 0;
+}
+#endif
+
+/*
+ * Write the whole document to sortie: the declaration, the root start
+ * tag, a piece for each line of entree, and the closing tag.
+ */
+static void
+rediger()
+{
 	static const char DECLARATION[] =
 	    "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n";
 	static const char RACINE[] = "<SOLVARINE TYPE=\"";
 	static const char CHAMPS[] = "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n";
 	static const char FIN[] = "</SOLVARINE>";
+
 	emettre(DECLARATION, sizeof DECLARATION - 1);
 	emettre(RACINE, sizeof RACINE - 1);
 	emettre((const char *)&typedoc, 1);
@@ -151,10 +173,6 @@ main(int argc, char *argv[])
 	convertir();
 	emettre(FIN, sizeof FIN - 1);
 	vider();
-
-	if (!fermetout())
-		erreur(ECRIRE);
-	return 0;
 }
 
 /*
@@ -453,6 +471,8 @@ convertir()
 		std::memset(tampon + fin, 0, MARGE);
 		lfs = finsdeligne(tampon + base);
 	}
+	std::free(tampon);
+	tampon = nullptr;
 }
 
 /*
@@ -561,7 +581,7 @@ tronquer()
 static void
 message(const char *m, size_t n)
 {
-	(void)_write(2, m, (unsigned)n);
+	(void)_write(canal, m, (unsigned)n);
 }
 
 #else /* POSIX */
@@ -578,7 +598,7 @@ preparer()
 		if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
 		    open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
 			std::exit(1);
-	signal(SIGXFSZ, SIG_IGN);
+	(void)signal(SIGXFSZ, SIG_IGN);
 }
 
 /* Open the source; a folder is not a source. */
@@ -665,7 +685,7 @@ tronquer()
 static void
 message(const char *m, size_t n)
 {
-	(void)!write(2, m, n);
+	(void)!write(canal, m, n);
 }
 
 #endif

@@ -30,9 +30,10 @@ static const std::string MEMEFICHIER =
 static std::string
 document(const std::string &corps, char type = 'L')
 {
-	return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
-	       "<SOLVARINE TYPE=\""s +
-	       type + "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n" + corps +
+	std::string d = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+	                "<SOLVARINE TYPE=\"";
+	d += type;
+	return d + "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n" + corps +
 	       "</SOLVARINE>";
 }
 
@@ -448,4 +449,28 @@ TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
 	EXPECT_EQ(r.err, ECRIRE);
 	EXPECT_EQ(lis("source.txt"), source);
 #endif
+}
+
+// Whatever file it is given, korvum ends cleanly with a whole document.
+TEST_F(Korvum, HostileSources)
+{
+	std::string utf16 = "\xff\xfe";
+	for (char c : std::string("chat;cat\r\nchien;dog\r\n"))
+		utf16 += std::string(1, c) + '\0';
+	std::string ligne(100u << 20, 'r');
+	std::string avertis, erreurs;
+	for (int i = 1; i <= 1000000; i++) {
+		avertis += "x\n";
+		erreurs += pasdesepar(i);
+	}
+	convertit({
+	    // The byte-order mark and 'c' before the first zero byte make a
+	    // line without separator; the rest of each line is past a zero.
+	    {"UTF-16 with its byte-order mark", {";"}, utf16, "",
+	        pasdesepar(1)},
+	    {"zero bytes only", {";"}, std::string(1 << 20, '\0'), "", ""},
+	    {"a line of 100 MiB without LF", {";"}, "q;" + ligne,
+	        fiche("q", ligne), ""},
+	    {"a million warnings", {";"}, avertis, "", erreurs},
+	});
 }

@@ -19,7 +19,7 @@ read(int fd, void *p, size_t n)
 	    (ssize_t(*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
 	static long long reste = [] {
 		const char *v = std::getenv("KORVUM_PANNE_LECTURE");
-		return v != nullptr ? std::atoll(v) : -1;
+		return v != nullptr ? std::strtoll(v, nullptr, 10) : -1;
 	}();
 	if (reste >= 0) {
 		if (reste == 0) {
