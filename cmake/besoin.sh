@@ -12,7 +12,7 @@ besoin() {
 		echo "installing:$manque" >&2
 		apt-get update -qq &&
 			DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-				--no-install-recommends $manque >/dev/null ||
+				$manque >/dev/null ||
 			{ echo "could not install:$manque" >&2; exit 1; }
 	else
 		echo "missing Debian packages:$manque" >&2

@@ -29,7 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -252,7 +252,7 @@ rtrim(const char *s, const char *fin)
 static inline const char *
 cherche(const char *p, const char *fin, int c)
 {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
 	const __m128i v = _mm_set1_epi8((char)c);
 	for (; p < fin; p += 32) {
 		__m128i a = _mm_loadu_si128((const __m128i *)(const void *)p);
@@ -280,7 +280,7 @@ static inline std::uint64_t
 finsdeligne(const char *p)
 {
 	std::uint64_t m = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
 	const __m128i lf = _mm_set1_epi8('\n');
 	for (int i = 0; i < 64; i += 16) {
 		__m128i o =
