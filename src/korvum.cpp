@@ -308,8 +308,10 @@ copie(char *d, const char *s, size_t n)
 		std::memcpy(d + i, s + i, 32);
 }
 
-/* Append n bytes to the document; a piece larger than the buffer goes
- * straight to the target. */
+/*
+ * Append n bytes to the document; a piece larger than the buffer goes
+ * straight to the target.
+ */
 static void
 emettre(const char *p, size_t n)
 {
@@ -552,6 +554,7 @@ lire(char *p, size_t n)
 	return (size_t)r;
 }
 
+/* Write all n bytes to the target; false when it will not take them. */
 static bool
 ecrire(const char *p, size_t n)
 {
@@ -566,18 +569,21 @@ ecrire(const char *p, size_t n)
 	return true;
 }
 
+/* Close a file; false when the close reports an error. */
 static bool
 fermer(int fd)
 {
 	return _close(fd) == 0;
 }
 
+/* Empty the target, so that no half document is left behind. */
 static void
 tronquer()
 {
 	(void)_chsize(sortie, 0);
 }
 
+/* Write one message in a single write; nothing can be done if it fails. */
 static void
 message(const char *m, size_t n)
 {
@@ -655,6 +661,7 @@ lire(char *p, size_t n)
 	return (size_t)r;
 }
 
+/* Write all n bytes to the target; false when it will not take them. */
 static bool
 ecrire(const char *p, size_t n)
 {
@@ -670,18 +677,21 @@ ecrire(const char *p, size_t n)
 	return true;
 }
 
+/* Close a file; false when the close reports an error. */
 static bool
 fermer(int fd)
 {
 	return close(fd) == 0;
 }
 
+/* Empty the target, so that no half document is left behind. */
 static void
 tronquer()
 {
 	(void)!ftruncate(sortie, 0);
 }
 
+/* Write one message in a single write; nothing can be done if it fails. */
 static void
 message(const char *m, size_t n)
 {
