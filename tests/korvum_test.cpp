@@ -1,107 +1,12 @@
 // korvum as its users run it: a source file and a command line in; the
 // document's bytes, standard error's bytes and the exit status out.
-#include "lancer.hpp"
-
-#include <gtest/gtest.h>
+#include "essai.hpp"
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 using namespace std::string_literals;
-
-static const std::string SYNTAXE =
-    "Syntaxe : \"korvum <fichier_source> <fichier_but> <s" EAIGU "parateur>\"\n"
-    "Le s" EAIGU "parateur est un caract" EGRAVE "re blanc par d" EAIGU
-    "faut.\n";
-static const std::string OUVRIRENTREE =
-    "Impossible d'ouvrir le fichier d'entr" EAIGU "e!\n";
-static const std::string OUVRIRSORTIE =
-    "Impossible d'ouvrir le fichier de sortie!\n";
-static const std::string LIRE =
-    "Impossible de lire le fichier d'entr" EAIGU "e!\n";
-static const std::string ECRIRE =
-    "Impossible d'" EAIGU "crire le fichier de sortie!\n";
-static const std::string MEMEFICHIER =
-    "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
-
-// The document korvum writes around a body, for a target whose name ends
-// in type.
-static std::string
-document(const std::string &corps, char type = 'L')
-{
-	std::string d = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
-	                "<SOLVARINE TYPE=\"";
-	d += type;
-	return d + "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n" + corps +
-	       "</SOLVARINE>";
-}
-
-static std::string
-fiche(const std::string &q, const std::string &r)
-{
-	return "<F><Q>" + q + "</Q><R>" + r + "</R></F>\r\n";
-}
-
-static std::string
-pasdesepar(int ligne)
-{
-	return "Pas de s" EAIGU "parateur ligne " + std::to_string(ligne) +
-	       ".\n";
-}
-
-// Each test runs in a fresh directory of its own.
-class Korvum : public ::testing::Test
-{
-      protected:
-	void SetUp() override
-	{
-		const auto *t =
-		    ::testing::UnitTest::GetInstance()->current_test_info();
-		std::string nom =
-		    std::string(t->test_suite_name()) + "." + t->name();
-		for (char &c : nom)
-			if (c == '/')
-				c = '_';
-		nouveaudossier(nom);
-	}
-	void TearDown() override
-	{
-		std::filesystem::current_path(KORVUM_ESSAIS);
-	}
-};
-
-// Run korvum and check that it wrote nothing on standard output.
-static Issue
-lance(const std::vector<std::string> &args, const Panne &panne = {})
-{
-	Issue r = korvum(args, panne);
-	EXPECT_EQ(r.out, "") << "standard output must stay empty";
-	return r;
-}
-
-struct Cas {
-	const char *quoi;
-	std::vector<std::string> separ; // empty: korvum's default
-	std::string source;
-	std::string corps; // the document's body
-	std::string err;   // standard error
-};
-
-static void
-convertit(const std::vector<Cas> &cas)
-{
-	for (const auto &c : cas) {
-		SCOPED_TRACE(c.quoi);
-		ecris("source.txt", c.source);
-		std::vector<std::string> args = {"source.txt", "but.xml"};
-		args.insert(args.end(), c.separ.begin(), c.separ.end());
-		Issue r = lance(args);
-		EXPECT_EQ(r.statut, 0);
-		EXPECT_EQ(r.err, c.err);
-		EXPECT_EQ(lis("but.xml"), document(c.corps));
-	}
-}
 
 TEST_F(Korvum, UsageWithFewerThanTwoArguments)
 {
