@@ -5,24 +5,32 @@
  *	korvum fichier_source fichier_but [séparateur]
  *
  * A line that holds the separator (a space by default) becomes the record
- * <F><Q>before</Q><R>after</R></F>.  A line whose first non-blank byte is
- * '<' is copied as it is, so that the source can carry markup of its own.
- * Blank lines are skipped, and any other line is reported on standard
- * error with its number.  The root element's TYPE is the last byte of the
- * target's name, upper-cased.
+ * <F><Q>before</Q><R>after</R></F>.  A line whose first non-blank
+ * character is '<' is copied as it is, so that the source can carry markup
+ * of its own.  Blank lines are skipped, and any other line is reported on
+ * standard error with its number.  The root element's TYPE is the last
+ * character of the target's name, upper-cased.
  *
  * The source is read the way a Windows text stream reads it (CR LF is one
- * LF, a lone CR stays, the byte 0x1A ends the source) and every line of
- * the document ends in CR LF, so that the same source and command line
- * give the same bytes on every platform.  The source is read and the
- * document written in large blocks; a line is handled whole, however
- * long, straight from the read buffer.
+ * LF, a lone CR stays, the character 0x1A ends the source) and every line
+ * of the document ends in CR LF, so that the same source and command line
+ * give the same bytes on every platform.
+ *
+ * The document is in windows-1252, the encoding its readers expect.  The
+ * source may be in windows-1252, which is copied byte for byte, or in
+ * UTF-8 or UTF-16, as today's editors save it: such a source is decoded,
+ * and each character is written as its windows-1252 byte, or as a
+ * character reference (&#937;) when windows-1252 lacks it.  UTF-16 is
+ * turned into UTF-8 as it is read, so that the lines are found in one way
+ * for every source.
+ *
+ * The source is read and the document written in large blocks; a line is
+ * handled whole, however long, straight from the read buffer.
  */
 
 #include <sys/stat.h>
 
 #include <bit>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -43,39 +51,25 @@
 #include <unistd.h>
 #endif
 
-/*
- * Messages go to a console: the Windows build writes them in the OEM code
- * page of a French console, POSIX builds in UTF-8.
- */
-#ifdef _WIN32
-#define EAIGU "\x82"
-#define EGRAVE "\x8a"
-#else
-#define EAIGU "\xc3\xa9"
-#define EGRAVE "\xc3\xa8"
-#endif
-
+/* The messages, in UTF-8; the Windows build writes them for its console. */
 static const char SYNTAXE[] =
-    "Syntaxe : \"korvum <fichier_source> <fichier_but> <s" EAIGU
-    "parateur>\"\n";
-static const char DEFAUT[] = "Le s" EAIGU "parateur est un caract" EGRAVE
-                             "re blanc par d" EAIGU "faut.\n";
-static const char OUVRIRENTREE[] =
-    "Impossible d'ouvrir le fichier d'entr" EAIGU "e!\n";
+    "Syntaxe : \"korvum <fichier_source> <fichier_but> <séparateur>\"\n";
+static const char DEFAUT[] = "Le séparateur est un caractère blanc par "
+                             "défaut.\n";
+static const char OUVRIRENTREE[] = "Impossible d'ouvrir le fichier d'entrée!\n";
 static const char OUVRIRSORTIE[] =
     "Impossible d'ouvrir le fichier de sortie!\n";
-static const char LIRE[] = "Impossible de lire le fichier d'entr" EAIGU "e!\n";
-static const char ECRIRE[] =
-    "Impossible d'" EAIGU "crire le fichier de sortie!\n";
+static const char LIRE[] = "Impossible de lire le fichier d'entrée!\n";
+static const char ECRIRE[] = "Impossible d'écrire le fichier de sortie!\n";
 static const char MEMEFICHIER[] =
-    "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
-static const char PASDESEPAR[] = "Pas de s" EAIGU "parateur ligne ";
+    "Le fichier de sortie est le fichier d'entrée!\n";
+static const char PASDESEPAR[] = "Pas de séparateur ligne ";
 
 /*
  * Read size, and the size of the document's output buffer (the fuzzer
  * makes them small, to reach their edges often).  Both buffers have MARGE
  * bytes to spare past their end, so that the scans and copies below can
- * work in steps of 16 to 64 bytes and step over the end of what they
+ * work in steps of 8 to 64 bytes and step over the end of what they
  * handle.
  */
 #ifndef KORVUM_BLOC
@@ -85,19 +79,45 @@ static const size_t BLOC = KORVUM_BLOC;
 static const size_t SORTIE = KORVUM_BLOC;
 static const size_t MARGE = 64;
 
-static int entree = -1;          /* the source */
-static int sortie = -1;          /* the target document */
-static bool sortiefichier;       /* target is a regular file */
-static int separ = ' ';          /* separator byte, 0 to 255 */
-static std::int64_t ligne;       /* physical line number */
-static char *tampon;             /* read buffer; grows with the longest line */
-static size_t taille;            /* its size */
-static unsigned char typedoc;    /* TYPE of the root element */
-static char doc[SORTIE + MARGE]; /* document bytes not yet written */
+/*
+ * How much of a source without byte-order mark is looked at, from its
+ * first byte above 127, to tell UTF-8 from windows-1252.
+ */
+#ifndef KORVUM_FENETRE
+#define KORVUM_FENETRE 65536
+#endif
+static const size_t FENETRE = KORVUM_FENETRE;
+static const size_t NULLE = SIZE_MAX; /* no such position */
+
+/* The source's encoding; AUCUN until its first bytes are read. */
+enum Codage { AUCUN, INCONNU, CP1252, UTF8, UTF16LE, UTF16BE };
+
+/*
+ * windows-1252's characters for the bytes 0x80 to 0x9F, as Windows maps
+ * them: the five bytes it leaves unassigned stand for the control
+ * characters of the same number, so that every byte is a character.
+ */
+static const char16_t CAR1252[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e,
+    0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d,
+    0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013,
+    0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
+
+static int entree = -1;       /* the source */
+static int sortie = -1;       /* the target document */
+static bool sortiefichier;    /* target is a regular file */
+static char32_t separ = ' ';  /* separator character; 0 for none */
+static std::int64_t ligne;    /* physical line number */
+static char *tampon;          /* read buffer; grows with the longest line */
+static size_t taille;         /* its size */
+static unsigned char typedoc; /* TYPE of the root element */
+static Codage codage;         /* the source's encoding */
+static unsigned char brut[BLOC + MARGE]; /* UTF-16 bytes not yet decoded */
+static size_t reste;                     /* how many */
+static char doc[SORTIE + MARGE];         /* document bytes not yet written */
 static size_t doclen;
 static int canal = 2; /* where messages go: standard error */
 
-static void preparer();
+static void preparer(int *, char ***);
 static int ouvrirsource(const char *);
 static bool memefichier(const char *);
 static int ouvrirbut(const char *);
@@ -110,15 +130,28 @@ static void message(const char *, size_t);
 static bool fermetout();
 [[noreturn]] static void erreur(const char *);
 static void avertir();
+static char32_t argument(const char *, bool);
+static char32_t car1252(unsigned char);
+static int octet(char32_t);
+static long utf8(const unsigned char *, const unsigned char *, int *);
+static size_t enutf8(char *, char32_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherche(const char *, const char *, int);
+static const char *separateur(const char *, const char *, size_t *);
 static std::uint64_t finsdeligne(const char *);
 static void copie(char *, const char *, size_t);
 static void emettre(const char *, size_t);
+static void transcrire(const char *, size_t);
+static void texte(const char *, size_t);
 static void vider();
 static void enregistrement(const char *, size_t, const char *, size_t);
 static void traiter(const char *, const char *, bool);
+static size_t debutsource(char *);
+static size_t seize(char *, size_t, bool);
+static size_t remplir(char *);
+static size_t ascii(const char *, size_t);
+static Codage deviner(const char *, const char *);
 static void convertir();
 static void rediger();
 
@@ -126,7 +159,7 @@ static void rediger();
 int
 main(int argc, char *argv[])
 {
-	preparer();
+	preparer(&argc, &argv);
 	if (argc <= 2) {
 		message(SYNTAXE, sizeof SYNTAXE - 1);
 		message(DEFAUT, sizeof DEFAUT - 1);
@@ -141,10 +174,13 @@ main(int argc, char *argv[])
 	if ((sortie = ouvrirbut(argv[2])) < 0)
 		erreur(OUVRIRSORTIE);
 
-	typedoc = (unsigned char)std::toupper(
-	    (unsigned char)argv[2][std::strlen(argv[2]) - 1]);
+	char32_t c = argument(argv[2], true);
+	int b = octet(c);
+	typedoc = c >= 'a' && c <= 'z' ? (unsigned char)(c - 'a' + 'A')
+	          : b >= 0             ? (unsigned char)b
+	                               : '?';
 	if (argc >= 4)
-		separ = (unsigned char)argv[3][0];
+		separ = argument(argv[3], false);
 
 	rediger();
 	if (!fermetout())
@@ -221,6 +257,130 @@ avertir()
 	message(m, (size_t)(p - m));
 }
 
+/*
+ * The first (or the last) character of a command-line argument, 0 when it
+ * is empty.  An argument that is well-formed UTF-8 is read as UTF-8, as a
+ * UTF-8 terminal or the Windows build hands it over; any other is read as
+ * windows-1252, a character a byte.
+ */
+static char32_t
+argument(const char *a, bool dernier)
+{
+	const auto *p = (const unsigned char *)a;
+	const auto *fin = p + std::strlen(a);
+	long premier = -1, c = 0;
+	int n = 1;
+
+	for (const unsigned char *q = p; q < fin; q += n) {
+		c = utf8(q, fin, &n);
+#ifdef _WIN32
+		/* A Windows name may hold a lone surrogate: one character. */
+		if (c < 0 && fin - q >= 3 && q[0] == 0xed &&
+		    (q[1] & 0xe0) == 0xa0 && (q[2] & 0xc0) == 0x80) {
+			c = 0xd000 | (q[1] & 0x3f) << 6 | (q[2] & 0x3f);
+			n = 3;
+		}
+#endif
+		if (c < 0) {
+			return car1252(dernier ? fin[-1] : p[0]);
+		}
+		if (premier < 0)
+			premier = c;
+	}
+	return (char32_t)(dernier ? c : premier < 0 ? 0 : premier);
+}
+
+/* The windows-1252 character of a byte. */
+static char32_t
+car1252(unsigned char b)
+{
+	return b >= 0x80 && b < 0xa0 ? CAR1252[b - 0x80] : b;
+}
+
+/* The windows-1252 byte of a character, or -1 when it has none. */
+static int
+octet(char32_t c)
+{
+	if (c < 0x80 || (c >= 0xa0 && c <= 0xff))
+		return (int)c;
+	for (int i = 0; i < 32; i++)
+		if (CAR1252[i] == c)
+			return 0x80 + i;
+	return -1;
+}
+
+/*
+ * The character that the well-formed UTF-8 sequence at p encodes, its
+ * length in *n; -1 when the bytes at p, up to fin, are not one (an
+ * overlong form, a surrogate, a value above U+10FFFF, a sequence cut
+ * short).
+ */
+static long
+utf8(const unsigned char *p, const unsigned char *fin, int *n)
+{
+	unsigned char b = p[0];
+	unsigned char bas = 0x80, haut = 0xbf; /* the second byte's range */
+	long c;
+
+	if (b < 0x80) {
+		*n = 1;
+		return b;
+	}
+	if (b >= 0xc2 && b <= 0xdf) {
+		*n = 2;
+		c = b & 0x1f;
+	} else if (b >= 0xe0 && b <= 0xef) {
+		*n = 3;
+		c = b & 0x0f;
+		if (b == 0xe0)
+			bas = 0xa0;
+		else if (b == 0xed)
+			haut = 0x9f;
+	} else if (b >= 0xf0 && b <= 0xf4) {
+		*n = 4;
+		c = b & 0x07;
+		if (b == 0xf0)
+			bas = 0x90;
+		else if (b == 0xf4)
+			haut = 0x8f;
+	} else
+		return -1;
+	if (fin - p < *n || p[1] < bas || p[1] > haut)
+		return -1;
+	for (int i = 1; i < *n; i++) {
+		if ((p[i] & 0xc0) != 0x80)
+			return -1;
+		c = c << 6 | (p[i] & 0x3f);
+	}
+	return c;
+}
+
+/* Write c as UTF-8 at d; returns its length. */
+static size_t
+enutf8(char *d, char32_t c)
+{
+	if (c < 0x80) {
+		d[0] = (char)c;
+		return 1;
+	}
+	if (c < 0x800) {
+		d[0] = (char)(0xc0 | c >> 6);
+		d[1] = (char)(0x80 | (c & 0x3f));
+		return 2;
+	}
+	if (c < 0x10000) {
+		d[0] = (char)(0xe0 | c >> 12);
+		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
+		d[2] = (char)(0x80 | (c & 0x3f));
+		return 3;
+	}
+	d[0] = (char)(0xf0 | c >> 18);
+	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
+	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
+	d[3] = (char)(0x80 | (c & 0x3f));
+	return 4;
+}
+
 /* Where the text of [s, fin) begins: past its spaces, TABs and LFs. */
 static const char *
 debutchaine(const char *s, const char *fin)
@@ -270,6 +430,46 @@ cherche(const char *p, const char *fin, int c)
 #else
 	return (const char *)std::memchr(p, c, (size_t)(fin - p));
 #endif
+}
+
+/*
+ * The first separator in the line [s, fin), or nullptr, with its length
+ * in bytes in *n.  The zero separator (an empty third argument) stands at
+ * the end of the line.  In windows-1252 a separator is its byte, and one
+ * that windows-1252 lacks is never found.  In UTF-8 an ASCII separator is
+ * found as its byte, since no sequence holds a byte below 128; any other
+ * is looked for character by character, the bytes of no well-formed
+ * sequence standing each for its windows-1252 character.
+ */
+static const char *
+separateur(const char *s, const char *fin, size_t *n)
+{
+	*n = 1;
+	if (separ == 0) {
+		*n = 0;
+		return fin;
+	}
+	if (codage == CP1252 || codage == INCONNU) {
+		int b = octet(separ);
+		return b < 0 ? nullptr : cherche(s, fin, b);
+	}
+	if (separ < 0x80)
+		return cherche(s, fin, (int)separ);
+
+	const auto *p = (const unsigned char *)s;
+	const auto *f = (const unsigned char *)fin;
+	for (int k; p < f; p += k) {
+		long c = utf8(p, f, &k);
+		if (c < 0) {
+			k = 1;
+			c = car1252(*p);
+		}
+		if ((char32_t)c == separ) {
+			*n = (size_t)k;
+			return (const char *)p;
+		}
+	}
+	return nullptr;
 }
 
 /*
@@ -327,6 +527,69 @@ emettre(const char *p, size_t n)
 	doclen += n;
 }
 
+/*
+ * Append the UTF-8 text [s, s + n) to the document in windows-1252: ASCII
+ * as it is, eight bytes a step; every other character as its byte, or as
+ * a character reference when windows-1252 lacks it.  The C1 control
+ * characters are references too: windows-1252 leaves five of their bytes
+ * unassigned, and XML readers refuse those bytes.  A byte that is part of
+ * no well-formed sequence is its windows-1252 character.
+ */
+static void
+transcrire(const char *s, size_t n)
+{
+	const char *fin = s + n;
+
+	while (s < fin) {
+		if (SORTIE - doclen < 32) /* an ASCII step and a reference */
+			vider();
+		std::uint64_t w, h;
+		std::memcpy(&w, s, 8);
+		std::memcpy(doc + doclen, &w, 8);
+		h = w & 0x8080808080808080u;
+		size_t k = h == 0 ? 8
+		           : std::endian::native == std::endian::little
+		               ? (size_t)std::countr_zero(h) / 8
+		               : (size_t)std::countl_zero(h) / 8;
+		if (k > (size_t)(fin - s))
+			k = (size_t)(fin - s);
+		s += k;
+		doclen += k;
+		if (k == 8 || s == fin)
+			continue;
+
+		int l;
+		long c = utf8(
+		    (const unsigned char *)s, (const unsigned char *)fin, &l);
+		if (c < 0) {
+			c = car1252((unsigned char)*s);
+			l = 1;
+		}
+		s += l;
+		int b = c >= 0x80 && c < 0xa0 ? -1 : octet((char32_t)c);
+		if (b >= 0) {
+			doc[doclen++] = (char)b;
+			continue;
+		}
+		char *d = doc + doclen;
+		*d++ = '&';
+		*d++ = '#';
+		d = std::to_chars(d, d + 7, c).ptr;
+		*d++ = ';';
+		doclen = (size_t)(d - doc);
+	}
+}
+
+/* Append text of the source: as it is, or decoded. */
+static void
+texte(const char *s, size_t n)
+{
+	if (codage == CP1252 || codage == INCONNU)
+		emettre(s, n);
+	else
+		transcrire(s, n);
+}
+
 /* Write out the document's buffered bytes. */
 static void
 vider()
@@ -344,11 +607,11 @@ enregistrement(const char *q, size_t nq, const char *r, size_t nr)
 	                  FF[] = "</R></F>\r\n";
 	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
 
-	if (n > SORTIE - doclen) {
+	if (n > SORTIE - doclen || (codage != CP1252 && codage != INCONNU)) {
 		emettre(F, sizeof F - 1);
-		emettre(q, nq);
+		texte(q, nq);
 		emettre(QR, sizeof QR - 1);
-		emettre(r, nr);
+		texte(r, nr);
 		emettre(FF, sizeof FF - 1);
 		return;
 	}
@@ -378,22 +641,170 @@ traiter(const char *s, const char *fin, bool lf)
 	if (s == fin)
 		return;
 	if (*s == '<') {
-		emettre(s, (size_t)(fin - s));
+		texte(s, (size_t)(fin - s));
 		if (lf)
 			emettre("\r\n", 2);
 		return;
 	}
 	fin = rtrim(s, fin);
-	if (separ == 0) {
-		enregistrement(s, (size_t)(fin - s), fin, 0);
-		return;
-	}
-	const char *p = cherche(s, fin, separ);
+	size_t n;
+	const char *p = separateur(s, fin, &n);
 	if (p == nullptr) {
 		avertir();
 		return;
 	}
-	enregistrement(s, (size_t)(p - s), p + 1, (size_t)(fin - p - 1));
+	enregistrement(s, (size_t)(p - s), p + n, (size_t)(fin - p) - n);
+}
+
+/*
+ * Read the first bytes of the source to p, and say how many are text.  A
+ * byte-order mark names the encoding and is not text; the bytes after a
+ * UTF-16 mark wait in brut to be decoded.  Without a mark the encoding is
+ * not known yet.  Reads are taken whatever their size, until the mark is
+ * known.
+ */
+static size_t
+debutsource(char *p)
+{
+	size_t n = 0, r = 1;
+
+	while (n < 3 && r > 0)
+		n += r = lire(p + n, BLOC - n);
+	const auto *u = (const unsigned char *)p;
+	codage = INCONNU;
+	if (n >= 3 && u[0] == 0xef && u[1] == 0xbb && u[2] == 0xbf) {
+		codage = UTF8;
+		std::memmove(p, p + 3, n - 3);
+		return n - 3;
+	}
+	if (n >= 2 && ((u[0] == 0xff && u[1] == 0xfe) ||
+	                  (u[0] == 0xfe && u[1] == 0xff))) {
+		codage = u[0] == 0xff ? UTF16LE : UTF16BE;
+		reste = n - 2;
+		std::memcpy(brut, p + 2, reste);
+		return 0;
+	}
+	return n;
+}
+
+/*
+ * Decode the UTF-16 bytes brut[0, n) into UTF-8 at d, and say how many
+ * bytes that made.  An unpaired surrogate reads as U+FFFD.  A unit or a
+ * pair cut by the end of the bytes waits in brut for the next read, unless
+ * the source is done (fini): then a last odd byte reads as U+FFFD too.
+ * Four ASCII characters are decoded in one step.
+ */
+static size_t
+seize(char *d, size_t n, bool fini)
+{
+	static const unsigned char LE[8] = {
+	    0x80, 0xff, 0x80, 0xff, 0x80, 0xff, 0x80, 0xff};
+	static const unsigned char BE[8] = {
+	    0xff, 0x80, 0xff, 0x80, 0xff, 0x80, 0xff, 0x80};
+	const int hi = codage == UTF16BE ? 0 : 1; /* the high byte's place */
+	const unsigned char *p = brut, *f = brut + n;
+	std::uint64_t nonascii;
+	char *d0 = d;
+
+	std::memcpy(&nonascii, hi ? LE : BE, 8);
+	while (f - p >= 2) {
+		std::uint64_t w = nonascii;
+		if (f - p >= 8)
+			std::memcpy(&w, p, 8);
+		if ((w & nonascii) == 0) {
+			d[0] = (char)p[1 - hi];
+			d[1] = (char)p[3 - hi];
+			d[2] = (char)p[5 - hi];
+			d[3] = (char)p[7 - hi];
+			d += 4;
+			p += 8;
+			continue;
+		}
+		char32_t u = (char32_t)(p[hi] << 8 | p[1 - hi]);
+		if (u >= 0xd800 && u <= 0xdbff) {
+			if (f - p < 4 && !fini)
+				break;
+			char32_t v =
+			    f - p < 4 ? 0
+			              : (char32_t)(p[2 + hi] << 8 | p[3 - hi]);
+			if (v >= 0xdc00 && v <= 0xdfff) {
+				u = 0x10000 + ((u - 0xd800) << 10) +
+				    (v - 0xdc00);
+				p += 2;
+			} else
+				u = 0xfffd;
+		} else if (u >= 0xdc00 && u <= 0xdfff)
+			u = 0xfffd;
+		d += enutf8(d, u);
+		p += 2;
+	}
+	if (fini && p < f) {
+		d += enutf8(d, 0xfffd);
+		p = f;
+	}
+	reste = (size_t)(f - p);
+	std::memmove(brut, p, reste);
+	return (size_t)(d - d0);
+}
+
+/*
+ * Read the next text of the source to p, which has room for BLOC bytes
+ * and half as many again (the UTF-8 of UTF-16 takes up to that); say how
+ * many bytes, 0 at the end of the source.
+ */
+static size_t
+remplir(char *p)
+{
+	size_t n;
+
+	if (codage == AUCUN && ((n = debutsource(p)) > 0 || codage == INCONNU))
+		return n; /* text, or nothing at all */
+	while (codage == UTF16LE || codage == UTF16BE) {
+		size_t r = lire((char *)brut + reste, BLOC - reste);
+		if ((n = seize(p, reste + r, r == 0)) > 0 || r == 0)
+			return n;
+	}
+	return lire(p, BLOC);
+}
+
+/*
+ * Where the first byte above 127 stands among the n bytes at p, eight
+ * bytes a step; NULLE when they are all ASCII.
+ */
+static size_t
+ascii(const char *p, size_t n)
+{
+	size_t i = 0;
+
+	for (std::uint64_t w; i + 8 <= n; i += 8) {
+		std::memcpy(&w, p + i, 8);
+		if ((w & 0x8080808080808080u) != 0)
+			break;
+	}
+	for (; i < n; i++)
+		if ((unsigned char)p[i] >= 0x80)
+			return i;
+	return NULLE;
+}
+
+/*
+ * The encoding of a source without byte-order mark, from its first byte
+ * above 127 at p: UTF-8 when every UTF-8 sequence that begins in the
+ * FENETRE bytes from p is well-formed (its last bytes may lie past them,
+ * up to fin, the end of what was read), windows-1252 otherwise.
+ */
+static Codage
+deviner(const char *p, const char *fin)
+{
+	const auto *u = (const unsigned char *)p;
+	const auto *f = (const unsigned char *)fin;
+	const unsigned char *limite =
+	    (size_t)(f - u) > FENETRE ? u + FENETRE : f;
+
+	for (int n; u < limite; u += n)
+		if (utf8(u, f, &n) < 0)
+			return CP1252;
+	return UTF8;
 }
 
 /*
@@ -403,14 +814,22 @@ traiter(const char *s, const char *fin, bool lf)
  * handled.  The next zero byte stands at nul (fin when there is none).
  * A line that does not fit is moved to the front of the buffer, which
  * doubles when the line fills it.
+ *
+ * Until the encoding of a source without byte-order mark is known, only
+ * the lines before its first byte above 127, at haut, are handled: they
+ * are ASCII, the same in either encoding.  It is known once FENETRE bytes
+ * from haut (and the three that may end a sequence) were read, or the
+ * source ended, however the reads were cut.
  */
 static void
 convertir()
 {
-	size_t debut = 0, fin = 0, base = 0, nul = 0;
+	size_t debut = 0, fin = 0, base = 0, nul = 0, haut = NULLE;
 	std::uint64_t lfs = 0;
 	bool epuise = false;
 
+	codage = AUCUN;
+	reste = 0;
 	taille = 2 * BLOC;
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
@@ -419,10 +838,10 @@ convertir()
 			base += 64;
 			lfs = finsdeligne(tampon + base);
 		}
-		if (lfs != 0 || (epuise && debut < fin)) {
-			bool lf = lfs != 0;
-			size_t e =
-			    lf ? base + (size_t)std::countr_zero(lfs) : fin;
+		bool lf = lfs != 0;
+		size_t e = lf ? base + (size_t)std::countr_zero(lfs) : fin;
+		if ((lf || (epuise && debut < fin)) &&
+		    (codage != INCONNU || e < haut)) {
 			size_t t = e;
 			lfs &= lfs - 1;
 			if (lf && t > debut && tampon[t - 1] == '\r')
@@ -446,9 +865,12 @@ convertir()
 			std::memmove(tampon, tampon + debut, fin - debut);
 			fin -= debut;
 			nul -= debut;
+			if (haut != NULLE)
+				haut -= debut;
+			base = base > debut ? base - debut : 0;
 			debut = 0;
 		}
-		if (taille - fin < BLOC) {
+		if (taille - fin < BLOC + BLOC / 2 + 4) {
 			size_t t = 2 * taille;
 			char *n = (char *)std::realloc(tampon, t + MARGE);
 			if (n == nullptr)
@@ -456,7 +878,7 @@ convertir()
 			tampon = n;
 			taille = t;
 		}
-		size_t n = lire(tampon + fin, BLOC);
+		size_t n = remplir(tampon + fin);
 		if (n == 0)
 			epuise = true;
 		char *cz = (char *)std::memchr(tampon + fin, 0x1a, n);
@@ -468,9 +890,16 @@ convertir()
 			char *z = (char *)std::memchr(tampon + fin, 0, n);
 			nul = z != nullptr ? (size_t)(z - tampon) : fin + n;
 		}
-		base = fin;
+		if (codage == INCONNU && haut == NULLE &&
+		    (haut = ascii(tampon + fin, n)) != NULLE)
+			haut += fin;
 		fin += n;
 		std::memset(tampon + fin, 0, MARGE);
+		if (codage == INCONNU &&
+		    (epuise || (haut != NULLE && fin - haut >= FENETRE + 3)))
+			codage = haut == NULLE
+			             ? CP1252
+			             : deviner(tampon + haut, tampon + fin);
 		lfs = finsdeligne(tampon + base);
 	}
 	std::free(tampon);
@@ -478,31 +907,111 @@ convertir()
 }
 
 /*
- * What differs between Windows and POSIX: opening, reading, writing and
- * closing the two files, telling whether two names are one file, and
- * preparing the standard streams.
+ * What differs between Windows and POSIX: the arguments, opening,
+ * reading, writing and closing the two files, telling whether two names
+ * are one file, writing a message, and preparing the standard streams.
  */
 #ifdef _WIN32
 
-/* Standard error gets each message's bytes as they are, LF alone. */
-static void
-preparer()
+/* The C runtime's own Unicode argument vector, split as argv is. */
+extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
+
+/*
+ * A Windows name as UTF-8; a lone surrogate, which Windows names may
+ * hold, is encoded like any other character, so that the name comes back
+ * whole.
+ */
+static char *
+etroit(const wchar_t *w)
 {
-	_setmode(2, _O_BINARY);
+	size_t n = std::wcslen(w);
+	char *a = (char *)std::malloc(3 * n + 1), *d = a;
+
+	if (a == nullptr)
+		std::exit(1);
+	for (size_t i = 0; i < n; i++) {
+		char32_t c = w[i];
+		if (c >= 0xd800 && c <= 0xdbff && w[i + 1] >= 0xdc00 &&
+		    w[i + 1] <= 0xdfff)
+			c = 0x10000 + ((c - 0xd800) << 10) + (w[++i] - 0xdc00);
+		d += enutf8(d, c);
+	}
+	*d = '\0';
+	return a;
 }
 
-/* Open the source, in binary mode; a folder is not a source. */
+/* The name back in UTF-16, for the wide calls of Windows. */
+static wchar_t *
+large(const char *a)
+{
+	size_t n = std::strlen(a);
+	auto *w = (wchar_t *)std::malloc((n + 1) * sizeof(wchar_t));
+	auto *p = (const unsigned char *)a;
+	wchar_t *d = w;
+
+	if (w == nullptr)
+		std::exit(1);
+	while (*p != 0) {
+		char32_t c = *p;
+		int k = c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4, i = 1;
+		c &= k == 1 ? 0x7f : 0x7f >> k;
+		for (; i < k && (p[i] & 0xc0) == 0x80; i++)
+			c = c << 6 | (p[i] & 0x3f);
+		p += i;
+		if (c >= 0x10000) {
+			*d++ = (wchar_t)(0xd800 + ((c - 0x10000) >> 10));
+			c = 0xdc00 + ((c - 0x10000) & 0x3ff);
+		}
+		*d++ = (wchar_t)c;
+	}
+	*d = L'\0';
+	return w;
+}
+
+/*
+ * Take the arguments in Unicode, as Windows holds them, and hand them
+ * over in UTF-8 like a POSIX system; standard error gets each message's
+ * bytes as they are, LF alone.
+ */
+static void
+preparer(int *argc, char ***argv)
+{
+	wchar_t **w, **env;
+	int mode = 0;
+
+	_setmode(2, _O_BINARY);
+	if (__wgetmainargs(argc, &w, &env, 0, &mode) < 0)
+		std::exit(1);
+	auto **a = (char **)std::malloc(((size_t)*argc + 1) * sizeof(char *));
+	if (a == nullptr)
+		std::exit(1);
+	for (int i = 0; i < *argc; i++)
+		a[i] = etroit(w[i]);
+	a[*argc] = nullptr;
+	*argv = a;
+}
+
+/* A file opened by its Unicode name, as a binary descriptor. */
+static int
+ouvrir(const char *nom, DWORD acces, DWORD creation, int mode)
+{
+	wchar_t *w = large(nom);
+	HANDLE h = CreateFileW(w, acces, FILE_SHARE_READ | FILE_SHARE_WRITE,
+	    nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+	std::free(w);
+	if (h == INVALID_HANDLE_VALUE)
+		return -1;
+	int fd = _open_osfhandle((intptr_t)h, mode | _O_BINARY);
+	if (fd < 0)
+		CloseHandle(h);
+	return fd;
+}
+
+/* Open the source; a folder is not a source (Windows will not open it). */
 static int
 ouvrirsource(const char *nom)
 {
-	struct _stat64 st;
-	int fd = _open(nom, _O_RDONLY | _O_BINARY);
-
-	if (fd >= 0 && (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFDIR))) {
-		_close(fd);
-		fd = -1;
-	}
-	return fd;
+	return ouvrir(nom, GENERIC_READ, OPEN_EXISTING, _O_RDONLY);
 }
 
 /*
@@ -518,9 +1027,11 @@ memefichier(const char *nom)
 	if (GetFileType(h) != FILE_TYPE_DISK ||
 	    !GetFileInformationByHandle(h, &a))
 		return false;
-	HANDLE t = CreateFileA(nom, 0,
+	wchar_t *w = large(nom);
+	HANDLE t = CreateFileW(w, 0,
 	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
 	    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	std::free(w);
 	if (t == INVALID_HANDLE_VALUE)
 		return false;
 	bool meme = GetFileInformationByHandle(t, &b) &&
@@ -531,12 +1042,11 @@ memefichier(const char *nom)
 	return meme;
 }
 
-/* Create or empty the target, in binary mode. */
+/* Create or empty the target. */
 static int
 ouvrirbut(const char *nom)
 {
-	int fd = _open(nom, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-	    _S_IREAD | _S_IWRITE);
+	int fd = ouvrir(nom, GENERIC_WRITE, CREATE_ALWAYS, _O_WRONLY);
 
 	if (fd >= 0)
 		sortiefichier =
@@ -583,11 +1093,26 @@ tronquer()
 	(void)_chsize(sortie, 0);
 }
 
-/* Write one message in a single write; nothing can be done if it fails. */
+/*
+ * Write one message in a single write; nothing can be done if it fails.
+ * A console takes it in Unicode, so that it reads right in any code page;
+ * a file or a pipe gets the bytes of code page 850, the French console's.
+ */
 static void
 message(const char *m, size_t n)
 {
-	(void)_write(canal, m, (unsigned)n);
+	HANDLE h = (HANDLE)_get_osfhandle(canal);
+	wchar_t w[256];
+	char o[256];
+	DWORD mode;
+	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 256);
+
+	if (GetConsoleMode(h, &mode)) {
+		(void)WriteConsoleW(h, w, (DWORD)k, &mode, nullptr);
+		return;
+	}
+	k = WideCharToMultiByte(850, 0, w, k, o, sizeof o, nullptr, nullptr);
+	(void)_write(canal, o, (unsigned)k);
 }
 
 #else /* POSIX */
@@ -595,10 +1120,11 @@ message(const char *m, size_t n)
 /*
  * Make sure the files cannot land on a closed standard stream, where
  * messages would be written into them; and let a file size limit fail
- * a write instead of killing the process.
+ * a write instead of killing the process.  The arguments are taken as
+ * they are.
  */
 static void
-preparer()
+preparer(int *, char ***)
 {
 	for (int fd = 0; fd <= 2; fd++)
 		if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&

@@ -1,0 +1,213 @@
+// Sources as today's editors save them: UTF-8 with or without its mark,
+// UTF-16 in either byte order, and windows-1252. The document is always
+// windows-1252: the expected bytes below are windows-1252 (é is \xe9),
+// while the sources are written in UTF-8 (é is \xc3\xa9) or UTF-16.
+#include "essai.hpp"
+
+#include <string>
+
+using namespace std::string_literals;
+
+// UTF-16 bytes of a text, little- or big-endian, with the mark first.
+static std::string
+utf16(const std::u16string &t, bool be = false)
+{
+	std::string s;
+	for (char16_t u : u"\ufeff" + t) {
+		char hi = char(u >> 8), lo = char(u & 0xff);
+		s += be ? std::string{hi, lo} : std::string{lo, hi};
+	}
+	return s;
+}
+
+static const std::string BOM8 = "\xef\xbb\xbf";
+
+TEST_F(Korvum, ByteOrderMarkNamesTheEncoding)
+{
+	const std::string corps =
+	    "<!-- Le\xe7on 1 -->\r\n" + fiche("fen\xeatre", "window");
+	const std::u16string t = u"<!-- Leçon 1 -->\r\nfenêtre;window\r\n";
+	convertit({
+	    {"UTF-8", {";"}, BOM8 + "<!-- Leçon 1 -->\r\nfenêtre;window\r\n",
+	        corps, ""},
+	    {"UTF-16 little-endian", {";"}, utf16(t), corps, ""},
+	    {"UTF-16 big-endian", {";"}, utf16(t, true), corps, ""},
+	    {"UTF-8 mark alone", {";"}, BOM8, "", ""},
+	    {"UTF-16 mark alone", {";"}, "\xff\xfe", "", ""},
+	    {"line numbers start after the mark", {";"},
+	        BOM8 + "un\ndeux;two\ntrois\n", fiche("deux", "two"),
+	        pasdesepar(1) + pasdesepar(3)},
+	    {"numbers in UTF-16", {";"}, utf16(u"\r\nun\r\ndeux;2\r\n", true),
+	        fiche("deux", "2"), pasdesepar(2)},
+	    {"a mark that is not first is text", {";"},
+	        "a;b\n" + BOM8 + "c;d\n",
+	        fiche("a", "b") + fiche("&#65279;c", "d"), ""},
+	});
+}
+
+// Without a mark, a source is UTF-8 when the 65,536 bytes from its first
+// byte above 127 are well-formed UTF-8, and windows-1252 otherwise. The
+// first line tells which: é reads as \xe9 in UTF-8 and stays \xc3\xa9 in
+// windows-1252. The probe bytes stand `a` bytes past that first é.
+TEST_F(Korvum, UnmarkedSourceIsUtf8WhenItsWindowIsWellFormed)
+{
+	const size_t W = 65536;
+	struct {
+		const char *quoi;
+		size_t a;
+		std::string sonde; // bytes at offset a, then ";p"
+		bool utf8;
+		std::string q; // what the probe's Q becomes
+	} cas[] = {
+	    {"stray byte at the window's last byte", W - 1, "\xe9", false,
+	        "\xe9"},
+	    {"stray byte just past the window", W, "\xe9", true, "\xe9"},
+	    {"sequence across the window's end", W - 1, "\xe2\x82\xac", true,
+	        "\x80"},
+	    {"sequence cut inside the window", W - 2, "\xe2\x82", false,
+	        "\xe2\x82"},
+	    {"overlong form", 100, "\xc0\xaf", false, "\xc0\xaf"},
+	    {"overlong three-byte form", 100, "\xe0\x80\xaf", false,
+	        "\xe0\x80\xaf"},
+	    {"encoded surrogate", 100, "\xed\xa0\x80", false, "\xed\xa0\x80"},
+	    {"above U+10FFFF", 100, "\xf4\x90\x80\x80", false,
+	        "\xf4\x90\x80\x80"},
+	    {"four-byte sequence", 100, "\xf0\x9f\x98\x80", true, "&#128512;"},
+	};
+	for (const auto &c : cas) {
+		std::string remplissage(c.a - 7, '-'); // past "é;e\n<"
+		convertit({{c.quoi, {";"},
+		    "é;e\n<" + remplissage + "\n" + c.sonde + ";p\n",
+		    fiche(c.utf8 ? "\xe9" : "\xc3\xa9", "e") + "<" +
+		        remplissage + "\r\n" + fiche(c.q, "p"),
+		    ""}});
+	}
+
+	std::string ascii, balises;
+	while (ascii.size() < 1u << 20) {
+		ascii += "<" + std::string(99, 'x') + "\n";
+		balises += "<" + std::string(99, 'x') + "\r\n";
+	}
+	convertit({
+	    {"sequence cut by the end of the source", {";"}, "é;e\xc3",
+	        fiche("\xc3\xa9", "e\xc3"), ""},
+	    {"first byte above 127 after 1 MiB of ASCII", {";"},
+	        ascii + "é;e\n", balises + fiche("\xe9", "e"), ""},
+	    {"0x1A ends the window", {";"}, "é;e\n\x1a\xe9", fiche("\xe9", "e"),
+	        ""},
+	    {"0x1A before the first byte above 127", {";"}, "a;b\n\x1a\xe9",
+	        fiche("a", "b"), ""},
+	    {"ASCII only", {";"}, "a;b\n", fiche("a", "b"), ""},
+	});
+}
+
+// Every character windows-1252 has is its byte; any other is a character
+// reference, written once the line was split.
+TEST_F(Korvum, CharactersWindows1252LacksAreReferences)
+{
+	convertit({
+	    {"Latin-1 letters", {";"}, "àéîõü ÿ;ÀÉÎÕÜ ß\n",
+	        fiche("\xe0\xe9\xee\xf5\xfc \xff", "\xc0\xc9\xce\xd5\xdc \xdf"),
+	        ""},
+	    {"the 27 of 0x80 to 0x9F", {";"}, "€‚ƒ„…†‡ˆ‰Š‹ŒŽ;‘’“”•–—˜™š›œžŸ\n",
+	        fiche("\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8a\x8b\x8c\x8e",
+	            "\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9a\x9b\x9c\x9e\x9f"),
+	        ""},
+	    {"no-break space", {";"}, "a\u00a0;c\n", fiche("a\xa0", "c"), ""},
+	    {"Greek, Japanese, emoji", {";"}, "Ω;日本 😀\n",
+	        fiche("&#937;", "&#26085;&#26412; &#128512;"), ""},
+	    {"Polish", {";"}, "słówka;Łódź\n",
+	        fiche("s&#322;\xf3wka", "&#321;\xf3"
+	                                "d&#378;"),
+	        ""},
+	    {"C1 controls", {";"}, "\u0080\u0081;\u009d\u009f\n",
+	        fiche("&#128;&#129;", "&#157;&#159;"), ""},
+	    {"the separator next to a reference", {";"}, "Ω;;Ω\nΩ;\n",
+	        fiche("&#937;", ";&#937;") + fiche("&#937;", ""), ""},
+	    {"no line is split at a reference's ';'", {""}, "Ω Ω\n",
+	        fiche("&#937; &#937;", ""), ""},
+	    {"markup", {";"}, "  <!-- Ω € -->  \n",
+	        "<!-- &#937; \x80 -->  \r\n", ""},
+	    {"UTF-16 outside the BMP", {";"}, utf16(u"😀;\U0010FFFF\r\n"),
+	        fiche("&#128512;", "&#1114111;"), ""},
+	});
+}
+
+// A UTF-8 list with windows-1252 lines in it: a byte that belongs to no
+// well-formed sequence is its windows-1252 character.
+TEST_F(Korvum, StrayBytesInUtf8AreWindows1252)
+{
+	convertit({
+	    {"a windows-1252 line after the window", {";"},
+	        "é;e\n<" + std::string(70000, '-') +
+	            "\ncaf\xe9;coffee\n\x80\x81;\x9f\xff\n",
+	        fiche("\xe9", "e") + "<" + std::string(70000, '-') + "\r\n" +
+	            fiche("caf\xe9", "coffee") +
+	            fiche("\x80&#129;", "\x9f\xff"),
+	        ""},
+	    {"a lead byte without its sequence", {";"},
+	        BOM8 + "\xc3;\xe2\x82x\xf0\n", fiche("\xc3", "\xe2\x82x\xf0"),
+	        ""},
+	    {"a lone continuation byte", {";"}, BOM8 + "é\xa9;\xbf\n",
+	        fiche("\xe9\xa9", "\xbf"), ""},
+	});
+}
+
+// The line rules hold for characters, in both byte orders.
+TEST_F(Korvum, Utf16LineRules)
+{
+	const std::u16string t =
+	    u"a;b\r\nc;d\re\r\n\r\nf;g\0h\r\n<i>\0j\r\n k ; l \r\n\x1a"
+	    u"m;n\r\n"s;
+	const std::string corps = fiche("a", "b") + fiche("c", "d\re") +
+	                          fiche("f", "g") + "<i>" + fiche("k ", " l");
+	for (bool be : {false, true})
+		convertit({{be ? "big-endian" : "little-endian", {";"},
+		    utf16(t, be), corps, ""}});
+
+	std::string impair = utf16(u"a;b");
+	impair += 'c';
+	convertit({
+	    {"an odd last byte", {";"}, impair, fiche("a", "b&#65533;"), ""},
+	    {"a lone high surrogate", {";"}, utf16(u"a;\xd800x\r\n"),
+	        fiche("a", "&#65533;x"), ""},
+	    {"a lone low surrogate", {";"}, utf16(u"a;\xdc00\xd800\r\n", true),
+	        fiche("a", "&#65533;&#65533;"), ""},
+	    {"a high surrogate at the end", {";"}, utf16(u"a;b\xd83d"),
+	        fiche("a", "b&#65533;"), ""},
+	    {"a pair", {";"}, utf16(u"a;\xd83d\xde00"), fiche("a", "&#128512;"),
+	        ""},
+	});
+}
+
+// The separator is a character, matched in the source whatever its
+// encoding.
+TEST_F(Korvum, SeparatorIsACharacterInEveryEncoding)
+{
+	convertit({
+	    {"§ in windows-1252", {"§"}, "ma\xe7on\xa7mason\n",
+	        fiche("ma\xe7on", "mason"), ""},
+	    {"§ in UTF-8", {"§"}, "maçon§mason\n", fiche("ma\xe7on", "mason"),
+	        ""},
+	    {"§ in UTF-8 does not split ç", {"§"}, "ça;that\n", "",
+	        pasdesepar(1)},
+	    {"§ as a stray byte in UTF-8", {"§"}, BOM8 + "maçon\xa7mason\n",
+	        fiche("ma\xe7on", "mason"), ""},
+	    {"§ in UTF-16", {"§"}, utf16(u"maçon§mason\r\n", true),
+	        fiche("ma\xe7on", "mason"), ""},
+	    {"¤ and é", {"¤"}, "é¤e\n", fiche("\xe9", "e"), ""},
+	    {"a separator of two bytes in UTF-8", {"é"}, "aéb\n",
+	        fiche("a", "b"), ""},
+	    {"outside windows-1252, in UTF-8", {"Ω"}, "aΩb\n", fiche("a", "b"),
+	        ""},
+	    {"outside windows-1252, in windows-1252: never found", {"Ω"},
+	        "a\xe9"
+	        "b\n",
+	        "", pasdesepar(1)},
+	    {"an emoji", {"😀"}, utf16(u"a😀b😀c\r\n"), fiche("a", "b&#128512;c"),
+	        ""},
+	    {"empty in UTF-8", {""}, "Ω x;y  \n", fiche("&#937; x;y", ""), ""},
+	    {"empty in UTF-16", {""}, utf16(u" é;f \r\n"), fiche("\xe9;f", ""),
+	        ""},
+	});
+}
