@@ -18,11 +18,10 @@
  *
  * The document is in windows-1252, the encoding its readers expect.  The
  * source may be in windows-1252, which is copied byte for byte, or in
- * UTF-8 or UTF-16, as today's editors save it: such a source is decoded,
- * and each character is written as its windows-1252 byte, or as a
- * character reference (&#937;) when windows-1252 lacks it.  UTF-16 is
- * turned into UTF-8 as it is read, so that the lines are found in one way
- * for every source.
+ * UTF-8 or UTF-16, as today's editors save it.  Such a source is decoded
+ * into windows-1252 as it is read, so that the lines are found in one way
+ * for every source; a character that windows-1252 lacks is written as a
+ * character reference (&#937;) once its line was split.
  *
  * The source is read and the document written in large blocks; a line is
  * handled whole, however long, straight from the read buffer.
@@ -102,6 +101,19 @@ static const char16_t CAR1252[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e,
     0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013,
     0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
 
+/*
+ * A decoded source is held in windows-1252, the document's encoding, so
+ * that its lines are found, split and copied as a windows-1252 source's
+ * are.  A character that must be written as a reference (one that
+ * windows-1252 lacks, or a C1 control character, whose unassigned bytes
+ * XML readers refuse) is held as the escape ECHAPPE and three bytes of
+ * seven bits of its value, each with its high bit set: no byte of it can
+ * be taken for a line end, a blank, '<' or an ASCII separator.  ECHAPPE
+ * stands for a C1 control character, so no other character is held as it.
+ */
+static const unsigned char ECHAPPE = 0x81;
+static const size_t LECHAPPE = 4;
+
 static int entree = -1;       /* the source */
 static int sortie = -1;       /* the target document */
 static bool sortiefichier;    /* target is a regular file */
@@ -111,9 +123,11 @@ static char *tampon;          /* read buffer; grows with the longest line */
 static size_t taille;         /* its size */
 static unsigned char typedoc; /* TYPE of the root element */
 static Codage codage;         /* the source's encoding */
-static unsigned char brut[BLOC + MARGE]; /* UTF-16 bytes not yet decoded */
-static size_t reste;                     /* how many */
-static char doc[SORTIE + MARGE];         /* document bytes not yet written */
+static size_t echappes;       /* escapes held in tampon so far */
+static unsigned char brut[BLOC + FENETRE + MARGE]; /* bytes to decode */
+static size_t reste;                               /* how many */
+static bool tari; /* nothing more to read: the end, or 0x1A, was met */
+static char doc[SORTIE + MARGE]; /* document bytes not yet written */
 static size_t doclen;
 static int canal = 2; /* where messages go: standard error */
 
@@ -134,7 +148,7 @@ static char32_t argument(const char *, bool);
 static char32_t car1252(unsigned char);
 static int octet(char32_t);
 static long utf8(const unsigned char *, const unsigned char *, int *);
-static size_t enutf8(char *, char32_t);
+static size_t interne(char *, char32_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherche(const char *, const char *, int);
@@ -142,14 +156,16 @@ static const char *separateur(const char *, const char *, size_t *);
 static std::uint64_t finsdeligne(const char *);
 static void copie(char *, const char *, size_t);
 static void emettre(const char *, size_t);
-static void transcrire(const char *, size_t);
 static void texte(const char *, size_t);
 static void vider();
 static void enregistrement(const char *, size_t, const char *, size_t);
 static void traiter(const char *, const char *, bool);
 static size_t debutsource(char *);
+static size_t huit(char *, size_t, bool);
+static size_t latin16(
+    char *, const unsigned char *, const unsigned char *, bool);
 static size_t seize(char *, size_t, bool);
-static size_t remplir(char *);
+static size_t remplir(char *, size_t);
 static size_t ascii(const char *, size_t);
 static Codage deviner(const char *, const char *);
 static void convertir();
@@ -281,9 +297,8 @@ argument(const char *a, bool dernier)
 			n = 3;
 		}
 #endif
-		if (c < 0) {
+		if (c < 0)
 			return car1252(dernier ? fin[-1] : p[0]);
-		}
 		if (premier < 0)
 			premier = c;
 	}
@@ -311,9 +326,9 @@ octet(char32_t c)
 
 /*
  * The character that the well-formed UTF-8 sequence at p encodes, its
- * length in *n; -1 when the bytes at p, up to fin, are not one (an
- * overlong form, a surrogate, a value above U+10FFFF, a sequence cut
- * short).
+ * length in *n.  -1 when the bytes at p are not one: an overlong form, a
+ * surrogate, a value above U+10FFFF; -2 when fin cuts them short before
+ * they went wrong.
  */
 static long
 utf8(const unsigned char *p, const unsigned char *fin, int *n)
@@ -345,40 +360,44 @@ utf8(const unsigned char *p, const unsigned char *fin, int *n)
 			haut = 0x8f;
 	} else
 		return -1;
-	if (fin - p < *n || p[1] < bas || p[1] > haut)
-		return -1;
 	for (int i = 1; i < *n; i++) {
-		if ((p[i] & 0xc0) != 0x80)
+		if (p + i == fin)
+			return -2;
+		if (p[i] < (i == 1 ? bas : 0x80) ||
+		    p[i] > (i == 1 ? haut : 0xbf))
 			return -1;
 		c = c << 6 | (p[i] & 0x3f);
 	}
 	return c;
 }
 
-/* Write c as UTF-8 at d; returns its length. */
-static size_t
-enutf8(char *d, char32_t c)
+/*
+ * Hold the decoded character c at d: its windows-1252 byte, or its
+ * escape.  Returns the bytes written.
+ */
+static inline size_t
+interne(char *d, char32_t c)
 {
-	if (c < 0x80) {
-		d[0] = (char)c;
+	int b = c >= 0x80 && c < 0xa0 ? -1 : octet(c);
+
+	if (b >= 0) {
+		d[0] = (char)b;
 		return 1;
 	}
-	if (c < 0x800) {
-		d[0] = (char)(0xc0 | c >> 6);
-		d[1] = (char)(0x80 | (c & 0x3f));
-		return 2;
-	}
-	if (c < 0x10000) {
-		d[0] = (char)(0xe0 | c >> 12);
-		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
-		d[2] = (char)(0x80 | (c & 0x3f));
-		return 3;
-	}
-	d[0] = (char)(0xf0 | c >> 18);
-	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
-	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
-	d[3] = (char)(0x80 | (c & 0x3f));
-	return 4;
+	d[0] = (char)ECHAPPE;
+	d[1] = (char)(0x80 | (c >> 14 & 0x7f));
+	d[2] = (char)(0x80 | (c >> 7 & 0x7f));
+	d[3] = (char)(0x80 | (c & 0x7f));
+	echappes++;
+	return LECHAPPE;
+}
+
+/* The character that the escape at p holds. */
+static inline char32_t
+echappe(const char *p)
+{
+	return (
+	    char32_t)((p[1] & 0x7f) << 14 | (p[2] & 0x7f) << 7 | (p[3] & 0x7f));
 }
 
 /* Where the text of [s, fin) begins: past its spaces, TABs and LFs. */
@@ -434,40 +453,36 @@ cherche(const char *p, const char *fin, int c)
 
 /*
  * The first separator in the line [s, fin), or nullptr, with its length
- * in bytes in *n.  The zero separator (an empty third argument) stands at
- * the end of the line.  In windows-1252 a separator is its byte, and one
- * that windows-1252 lacks is never found.  In UTF-8 an ASCII separator is
- * found as its byte, since no sequence holds a byte below 128; any other
- * is looked for character by character, the bytes of no well-formed
- * sequence standing each for its windows-1252 character.
+ * in *n.  The zero separator (an empty third argument) stands at the end
+ * of the line.  A separator windows-1252 has is its byte, found by a byte
+ * scan while no escape is held; one it lacks can then not be there.  Once
+ * escapes are held, a separator above 127 is looked for character by
+ * character, so that no byte of an escape is taken for it.
  */
 static const char *
 separateur(const char *s, const char *fin, size_t *n)
 {
+	bool decode = codage != CP1252 && codage != INCONNU;
+	int b = decode && separ >= 0x80 && separ < 0xa0 ? -1 : octet(separ);
+
 	*n = 1;
 	if (separ == 0) {
 		*n = 0;
 		return fin;
 	}
-	if (codage == CP1252 || codage == INCONNU) {
-		int b = octet(separ);
+	if (!decode || echappes == 0 || separ < 0x80)
 		return b < 0 ? nullptr : cherche(s, fin, b);
-	}
-	if (separ < 0x80)
-		return cherche(s, fin, (int)separ);
-
-	const auto *p = (const unsigned char *)s;
-	const auto *f = (const unsigned char *)fin;
-	for (int k; p < f; p += k) {
-		long c = utf8(p, f, &k);
-		if (c < 0) {
-			k = 1;
-			c = car1252(*p);
+	for (const char *p = s; p < fin; p++) {
+		if ((unsigned char)*p != ECHAPPE) {
+			if ((unsigned char)*p == b)
+				return p;
+			continue;
 		}
-		if ((char32_t)c == separ) {
-			*n = (size_t)k;
-			return (const char *)p;
+		if (echappe(p) == separ) {
+			*n = LECHAPPE;
+			return p;
 		}
+		p += LECHAPPE - 1;
 	}
 	return nullptr;
 }
@@ -528,66 +543,30 @@ emettre(const char *p, size_t n)
 }
 
 /*
- * Append the UTF-8 text [s, s + n) to the document in windows-1252: ASCII
- * as it is, eight bytes a step; every other character as its byte, or as
- * a character reference when windows-1252 lacks it.  The C1 control
- * characters are references too: windows-1252 leaves five of their bytes
- * unassigned, and XML readers refuse those bytes.  A byte that is part of
- * no well-formed sequence is its windows-1252 character.
+ * Append text of the source to the document: as it is, but for the
+ * escapes of a decoded source, each written as the decimal character
+ * reference of what it holds (&#937;).
  */
-static void
-transcrire(const char *s, size_t n)
-{
-	const char *fin = s + n;
-
-	while (s < fin) {
-		if (SORTIE - doclen < 32) /* an ASCII step and a reference */
-			vider();
-		std::uint64_t w, h;
-		std::memcpy(&w, s, 8);
-		std::memcpy(doc + doclen, &w, 8);
-		h = w & 0x8080808080808080u;
-		size_t k = h == 0 ? 8
-		           : std::endian::native == std::endian::little
-		               ? (size_t)std::countr_zero(h) / 8
-		               : (size_t)std::countl_zero(h) / 8;
-		if (k > (size_t)(fin - s))
-			k = (size_t)(fin - s);
-		s += k;
-		doclen += k;
-		if (k == 8 || s == fin)
-			continue;
-
-		int l;
-		long c = utf8(
-		    (const unsigned char *)s, (const unsigned char *)fin, &l);
-		if (c < 0) {
-			c = car1252((unsigned char)*s);
-			l = 1;
-		}
-		s += l;
-		int b = c >= 0x80 && c < 0xa0 ? -1 : octet((char32_t)c);
-		if (b >= 0) {
-			doc[doclen++] = (char)b;
-			continue;
-		}
-		char *d = doc + doclen;
-		*d++ = '&';
-		*d++ = '#';
-		d = std::to_chars(d, d + 7, c).ptr;
-		*d++ = ';';
-		doclen = (size_t)(d - doc);
-	}
-}
-
-/* Append text of the source: as it is, or decoded. */
 static void
 texte(const char *s, size_t n)
 {
-	if (codage == CP1252 || codage == INCONNU)
+	const char *fin = s + n, *e;
+
+	if (codage == CP1252 || codage == INCONNU || echappes == 0) {
 		emettre(s, n);
-	else
-		transcrire(s, n);
+		return;
+	}
+	while ((e = cherche(s, fin, ECHAPPE)) != nullptr) {
+		char r[12] = "&#";
+		char *p = std::to_chars(
+		    r + 2, r + sizeof r - 1, (unsigned long)echappe(e))
+		              .ptr;
+		*p++ = ';';
+		emettre(s, (size_t)(e - s));
+		emettre(r, (size_t)(p - r));
+		s = e + LECHAPPE;
+	}
+	emettre(s, (size_t)(fin - s));
 }
 
 /* Write out the document's buffered bytes. */
@@ -607,7 +586,9 @@ enregistrement(const char *q, size_t nq, const char *r, size_t nr)
 	                  FF[] = "</R></F>\r\n";
 	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
 
-	if (n > SORTIE - doclen || (codage != CP1252 && codage != INCONNU)) {
+	if (n > SORTIE - doclen ||
+	    (echappes > 0 && codage != CP1252 && codage != INCONNU &&
+	        cherche(q, r + nr, ECHAPPE) != nullptr)) {
 		emettre(F, sizeof F - 1);
 		texte(q, nq);
 		emettre(QR, sizeof QR - 1);
@@ -658,68 +639,150 @@ traiter(const char *s, const char *fin, bool lf)
 
 /*
  * Read the first bytes of the source to p, and say how many are text.  A
- * byte-order mark names the encoding and is not text; the bytes after a
- * UTF-16 mark wait in brut to be decoded.  Without a mark the encoding is
- * not known yet.  Reads are taken whatever their size, until the mark is
- * known.
+ * byte-order mark names the encoding and is not text: the bytes after it
+ * wait in brut to be decoded.  Without a mark the encoding is not known
+ * yet.  Reads are taken whatever their size, until the mark is known.
  */
 static size_t
 debutsource(char *p)
 {
-	size_t n = 0, r = 1;
+	size_t n = 0, r = 1, m = 0;
 
 	while (n < 3 && r > 0)
 		n += r = lire(p + n, BLOC - n);
+	tari = r == 0;
 	const auto *u = (const unsigned char *)p;
 	codage = INCONNU;
 	if (n >= 3 && u[0] == 0xef && u[1] == 0xbb && u[2] == 0xbf) {
 		codage = UTF8;
-		std::memmove(p, p + 3, n - 3);
-		return n - 3;
-	}
-	if (n >= 2 && ((u[0] == 0xff && u[1] == 0xfe) ||
-	                  (u[0] == 0xfe && u[1] == 0xff))) {
-		codage = u[0] == 0xff ? UTF16LE : UTF16BE;
-		reste = n - 2;
-		std::memcpy(brut, p + 2, reste);
-		return 0;
-	}
-	return n;
+		m = 3;
+	} else if (n >= 2 && u[0] == 0xff && u[1] == 0xfe) {
+		codage = UTF16LE;
+		m = 2;
+	} else if (n >= 2 && u[0] == 0xfe && u[1] == 0xff) {
+		codage = UTF16BE;
+		m = 2;
+	} else
+		return n;
+	reste = n - m;
+	std::memcpy(brut, p + m, reste);
+	return 0;
 }
 
 /*
- * Decode the UTF-16 bytes brut[0, n) into UTF-8 at d, and say how many
- * bytes that made.  An unpaired surrogate reads as U+FFFD.  A unit or a
- * pair cut by the end of the bytes waits in brut for the next read, unless
- * the source is done (fini): then a last odd byte reads as U+FFFD too.
- * Four ASCII characters are decoded in one step.
+ * Decode the UTF-8 bytes brut[0, n) to d, and say how many bytes that
+ * made: ASCII eight bytes a step, a Latin-1 letter at once, and a byte
+ * that is part of no well-formed sequence as its windows-1252 character.
+ * A sequence cut at n waits in brut, with the bytes past n, unless there
+ * are no more (fini).
+ */
+static size_t
+huit(char *d, size_t n, bool fini)
+{
+	const unsigned char *p = brut, *f = brut + n;
+	char *d0 = d;
+
+	while (p < f) {
+		std::uint64_t w, h;
+		std::memcpy(&w, p, 8);
+		std::memcpy(d, &w, 8);
+		h = w & 0x8080808080808080u;
+		size_t k = h == 0 ? 8
+		           : std::endian::native == std::endian::little
+		               ? (size_t)std::countr_zero(h) / 8
+		               : (size_t)std::countl_zero(h) / 8;
+		if (k >= (size_t)(f - p)) {
+			d += f - p;
+			p = f;
+			break;
+		}
+		p += k;
+		d += k;
+		if (k == 8)
+			continue;
+
+		unsigned char b = p[0], o = p[1];
+		if ((b == 0xc3 || (b == 0xc2 && o >= 0xa0)) &&
+		    (o & 0xc0) == 0x80 && f - p >= 2) {
+			*d++ = (char)((b & 3) << 6 | (o & 0x3f));
+			p += 2;
+			continue;
+		}
+		int l;
+		long c = utf8(p, f, &l);
+		if (c == -2 && !fini)
+			break; /* the rest of it is still to come */
+		if (c < 0) {
+			c = car1252(b);
+			l = 1;
+		}
+		d += interne(d, (char32_t)c);
+		p += l;
+	}
+	reste -= (size_t)(p - brut);
+	std::memmove(brut, p, reste);
+	return (size_t)(d - d0);
+}
+
+/*
+ * Copy the characters that begin the UTF-16 bytes [p, f) to d while each
+ * is its own windows-1252 byte (below 256, and not a C1 control), and
+ * say how many: eight a step with SSE2, then one by one.  Up to seven
+ * bytes past them may be written at d.
+ */
+static inline size_t
+latin16(char *d, const unsigned char *p, const unsigned char *f, bool be)
+{
+	size_t k = 0;
+#if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
+	const __m128i haut = _mm_set1_epi16((short)0xff00);
+	const __m128i c1 = _mm_set1_epi16((short)0xffe0);
+	const __m128i x80 = _mm_set1_epi16(0x80);
+	for (; f - p >= 16; p += 16, k += 8) {
+		__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
+		if (be)
+			v = _mm_or_si128(
+			    _mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+		__m128i bas = _mm_cmpeq_epi16(
+		    _mm_and_si128(v, haut), _mm_setzero_si128());
+		__m128i ctl = _mm_cmpeq_epi16(_mm_and_si128(v, c1), x80);
+		unsigned m =
+		    (unsigned)_mm_movemask_epi8(_mm_andnot_si128(ctl, bas));
+		_mm_storel_epi64(
+		    (__m128i *)(void *)(d + k), _mm_packus_epi16(v, v));
+		if (m != 0xffff)
+			return k + (size_t)std::countr_zero(~m) / 2;
+	}
+#endif
+	const int lo = be ? 1 : 0; /* the low byte's place */
+	for (; f - p >= 2; p += 2, k++) {
+		if (p[1 - lo] != 0 || (p[lo] & 0xe0) == 0x80)
+			break;
+		d[k] = (char)p[lo];
+	}
+	return k;
+}
+
+/*
+ * Decode the UTF-16 bytes brut[0, n) to d, and say how many bytes that
+ * made.  An unpaired surrogate reads as U+FFFD.  A unit or a pair cut at
+ * n waits in brut, with the bytes past n, unless there are no more
+ * (fini): then a last odd byte reads as U+FFFD too.
  */
 static size_t
 seize(char *d, size_t n, bool fini)
 {
-	static const unsigned char LE[8] = {
-	    0x80, 0xff, 0x80, 0xff, 0x80, 0xff, 0x80, 0xff};
-	static const unsigned char BE[8] = {
-	    0xff, 0x80, 0xff, 0x80, 0xff, 0x80, 0xff, 0x80};
-	const int hi = codage == UTF16BE ? 0 : 1; /* the high byte's place */
+	const bool be = codage == UTF16BE;
+	const int hi = be ? 0 : 1; /* the high byte's place */
 	const unsigned char *p = brut, *f = brut + n;
-	std::uint64_t nonascii;
 	char *d0 = d;
 
-	std::memcpy(&nonascii, hi ? LE : BE, 8);
 	while (f - p >= 2) {
-		std::uint64_t w = nonascii;
-		if (f - p >= 8)
-			std::memcpy(&w, p, 8);
-		if ((w & nonascii) == 0) {
-			d[0] = (char)p[1 - hi];
-			d[1] = (char)p[3 - hi];
-			d[2] = (char)p[5 - hi];
-			d[3] = (char)p[7 - hi];
-			d += 4;
-			p += 8;
-			continue;
-		}
+		size_t k = latin16(d, p, f, be);
+		d += k;
+		p += 2 * k;
+		if (f - p < 2)
+			break;
 		char32_t u = (char32_t)(p[hi] << 8 | p[1 - hi]);
 		if (u >= 0xd800 && u <= 0xdbff) {
 			if (f - p < 4 && !fini)
@@ -735,36 +798,45 @@ seize(char *d, size_t n, bool fini)
 				u = 0xfffd;
 		} else if (u >= 0xdc00 && u <= 0xdfff)
 			u = 0xfffd;
-		d += enutf8(d, u);
+		d += interne(d, u);
 		p += 2;
 	}
 	if (fini && p < f) {
-		d += enutf8(d, 0xfffd);
+		d += interne(d, 0xfffd);
 		p = f;
 	}
-	reste = (size_t)(f - p);
+	reste -= (size_t)(p - brut);
 	std::memmove(brut, p, reste);
 	return (size_t)(d - d0);
 }
 
 /*
- * Read the next text of the source to p, which has room for BLOC bytes
- * and half as many again (the UTF-8 of UTF-16 takes up to that); say how
- * many bytes, 0 at the end of the source.
+ * Read the next text of the source to p, where there is room for place
+ * bytes (at least BLOC); say how many bytes, 0 at the end of the text.  A
+ * decoded source goes through brut, a quarter of the room at a time, as
+ * one byte may become an escape of four.
  */
 static size_t
-remplir(char *p)
+remplir(char *p, size_t place)
 {
-	size_t n;
+	size_t n, m = place / LECHAPPE < BLOC ? place / LECHAPPE : BLOC;
 
 	if (codage == AUCUN && ((n = debutsource(p)) > 0 || codage == INCONNU))
 		return n; /* text, or nothing at all */
-	while (codage == UTF16LE || codage == UTF16BE) {
-		size_t r = lire((char *)brut + reste, BLOC - reste);
-		if ((n = seize(p, reste + r, r == 0)) > 0 || r == 0)
+	if (codage == INCONNU || codage == CP1252)
+		return tari ? 0 : lire(p, BLOC);
+	for (;;) {
+		if (!tari && reste < m) {
+			size_t r = lire((char *)brut + reste, m - reste);
+			reste += r;
+			tari = r == 0;
+		}
+		size_t k = reste < m ? reste : m;
+		bool fini = tari && k == reste;
+		n = codage == UTF8 ? huit(p, k, fini) : seize(p, k, fini);
+		if (n > 0 || (tari && reste == 0))
 			return n;
 	}
-	return lire(p, BLOC);
 }
 
 /*
@@ -791,7 +863,7 @@ ascii(const char *p, size_t n)
  * The encoding of a source without byte-order mark, from its first byte
  * above 127 at p: UTF-8 when every UTF-8 sequence that begins in the
  * FENETRE bytes from p is well-formed (its last bytes may lie past them,
- * up to fin, the end of what was read), windows-1252 otherwise.
+ * up to fin, the end of the text), windows-1252 otherwise.
  */
 static Codage
 deviner(const char *p, const char *fin)
@@ -817,9 +889,10 @@ deviner(const char *p, const char *fin)
  *
  * Until the encoding of a source without byte-order mark is known, only
  * the lines before its first byte above 127, at haut, are handled: they
- * are ASCII, the same in either encoding.  It is known once FENETRE bytes
- * from haut (and the three that may end a sequence) were read, or the
- * source ended, however the reads were cut.
+ * are ASCII, the same in either encoding.  Once FENETRE bytes past haut
+ * and the three that may end a sequence there were read, however the
+ * reads were cut, or the text ended, the encoding is known; a UTF-8
+ * source's bytes from haut on then go back to brut to be decoded.
  */
 static void
 convertir()
@@ -829,7 +902,8 @@ convertir()
 	bool epuise = false;
 
 	codage = AUCUN;
-	reste = 0;
+	reste = echappes = 0;
+	tari = false;
 	taille = 2 * BLOC;
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
@@ -870,7 +944,7 @@ convertir()
 			base = base > debut ? base - debut : 0;
 			debut = 0;
 		}
-		if (taille - fin < BLOC + BLOC / 2 + 4) {
+		if (taille - fin < BLOC) {
 			size_t t = 2 * taille;
 			char *n = (char *)std::realloc(tampon, t + MARGE);
 			if (n == nullptr)
@@ -878,13 +952,13 @@ convertir()
 			tampon = n;
 			taille = t;
 		}
-		size_t n = remplir(tampon + fin);
+		size_t n = remplir(tampon + fin, taille - fin);
 		if (n == 0)
 			epuise = true;
 		char *cz = (char *)std::memchr(tampon + fin, 0x1a, n);
 		if (cz != nullptr) {
 			n = (size_t)(cz - (tampon + fin));
-			epuise = true;
+			epuise = tari = true;
 		}
 		if (nul == fin) {
 			char *z = (char *)std::memchr(tampon + fin, 0, n);
@@ -894,12 +968,21 @@ convertir()
 		    (haut = ascii(tampon + fin, n)) != NULLE)
 			haut += fin;
 		fin += n;
-		std::memset(tampon + fin, 0, MARGE);
 		if (codage == INCONNU &&
-		    (epuise || (haut != NULLE && fin - haut >= FENETRE + 3)))
+		    (epuise || (haut != NULLE && fin - haut >= FENETRE + 3))) {
 			codage = haut == NULLE
 			             ? CP1252
 			             : deviner(tampon + haut, tampon + fin);
+			if (codage == UTF8) {
+				reste = fin - haut;
+				std::memcpy(brut, tampon + haut, reste);
+				fin = haut;
+				nul = nul < fin ? nul : fin;
+				base = 0; /* debut is 0 here */
+				epuise = false;
+			}
+		}
+		std::memset(tampon + fin, 0, MARGE);
 		lfs = finsdeligne(tampon + base);
 	}
 	std::free(tampon);
@@ -915,6 +998,32 @@ convertir()
 
 /* The C runtime's own Unicode argument vector, split as argv is. */
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
+
+/* Write c as UTF-8 at d; returns its length. */
+static size_t
+enutf8(char *d, char32_t c)
+{
+	if (c < 0x80) {
+		d[0] = (char)c;
+		return 1;
+	}
+	if (c < 0x800) {
+		d[0] = (char)(0xc0 | c >> 6);
+		d[1] = (char)(0x80 | (c & 0x3f));
+		return 2;
+	}
+	if (c < 0x10000) {
+		d[0] = (char)(0xe0 | c >> 12);
+		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
+		d[2] = (char)(0x80 | (c & 0x3f));
+		return 3;
+	}
+	d[0] = (char)(0xf0 | c >> 18);
+	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
+	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
+	d[3] = (char)(0x80 | (c & 0x3f));
+	return 4;
+}
 
 /*
  * A Windows name as UTF-8; a lone surrogate, which Windows names may
