@@ -50,7 +50,7 @@ for p in "$dir"/*.deb "$dir"/*.tar.gz "$dir"/*.zip; do
 			/share/doc/korvum/copyright /share/doc/korvum/changelog.gz ;;
 	*.zip)
 		cmake -E tar tf "$p" >"$p.list"
-		holds "$p.list" /korvum.exe /README.md /LICENSE \
+		holds "$p.list" /korvum.exe /LISEZMOI.txt /README.md /LICENSE \
 			/examples/vocabulaire.txt /examples/vocabulaire.xml ;;
 	esac
 done
