@@ -15,8 +15,13 @@ besoin() {
 				$manque >/dev/null ||
 			{ echo "could not install:$manque" >&2; exit 1; }
 	else
+		# sudo is on neither a minimal system nor one installed with a
+		# root password: name su as well.
 		echo "missing Debian packages:$manque" >&2
-		echo "install them with: sudo apt-get install$manque" >&2
+		echo "install them as root, with sudo:" >&2
+		echo "    sudo apt-get update && sudo apt-get install$manque" >&2
+		echo "or with root's password:" >&2
+		echo "    su -c 'apt-get update && apt-get install$manque'" >&2
 		exit 1
 	fi
 }
