@@ -44,6 +44,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <cwchar>
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -713,7 +715,7 @@ huit(char *d, size_t n, bool fini)
 		if (c == -2 && !fini)
 			break; /* the rest of it is still to come */
 		if (c < 0) {
-			c = car1252(b);
+			c = (long)car1252(b);
 			l = 1;
 		}
 		d += interne(d, (char32_t)c);
