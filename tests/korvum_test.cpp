@@ -64,6 +64,20 @@ TEST_F(Korvum, SeparatorArgument)
 	});
 }
 
+// korvum looks for the separator many bytes a step and copies the fields
+// likewise: the separator at every offset of Q from 0 to 130 bytes, and R
+// of every length from 130 to 0.
+TEST_F(Korvum, SeparatorAtEveryOffset)
+{
+	std::string source, corps;
+	for (size_t n = 0; n <= 130; n++) {
+		std::string q(n, 'q'), r(130 - n, 'r');
+		source += q + ";" + r + "\n";
+		corps += fiche(q, r);
+	}
+	convertit({{"every offset", {";"}, source, corps, ""}});
+}
+
 TEST_F(Korvum, EmptySeparatorArgumentMakesOneField)
 {
 	convertit({
