@@ -203,6 +203,31 @@ TEST_F(Korvum, LongLines)
 	});
 }
 
+// The document's 256 KiB output buffer filled by its first line, a markup
+// line or a record, to a byte short of its size, to its size and past
+// it; the lines after fill it more than once again.
+TEST_F(Korvum, OutputBufferEdges)
+{
+	const size_t SORTIE = 256 * 1024, avant = document("").rfind('<');
+	std::string suite, corps;
+	for (int i = 0; i < 8000; i++) {
+		std::string n = std::to_string(i);
+		suite += "q;" + n + "\n<m" + n + ">\n";
+		corps += fiche("q", n) + "<m" + n + ">\r\n";
+	}
+	std::vector<Cas> cas;
+	for (int d = -1; d <= 3; d++) {
+		std::string m = "<" + std::string(SORTIE + d - avant - 3, '-');
+		std::string r(SORTIE + d - avant - fiche("q", "").size(), 'r');
+		std::string de = " to its size " + std::to_string(d);
+		cas.push_back({"markup" + de, {";"}, m + "\n" + suite,
+		    m + "\r\n" + corps, ""});
+		cas.push_back({"record" + de, {";"}, "q;" + r + "\n" + suite,
+		    fiche("q", r) + corps, ""});
+	}
+	convertit(cas);
+}
+
 // Lines of every length across the source, so that line ends, CR LF pairs
 // and zero bytes fall on every offset of the blocks korvum reads.
 TEST_F(Korvum, LinesAcrossBlockBoundaries)
