@@ -139,6 +139,15 @@ TEST_F(Korvum, WindowsTextStreamRules)
 	        "", ""},
 	    {"0x1A between CR and LF", {";"}, "a;b\r\x1a\n", fiche("a", "b\r"),
 	        ""},
+	    // 256 KiB are read at a time.
+	    {"0x1A in the second read block", {";"},
+	        std::string(256 * 1024 - 1, '\n') + "a;b\n\x1a"
+	                                            "c;d\n",
+	        fiche("a", "b"), ""},
+	    {"0x1A first in the second read block", {";"},
+	        std::string(256 * 1024, '\n') + "\x1a"
+	                                        "c;d\n",
+	        "", ""},
 	});
 }
 
@@ -252,6 +261,52 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 		}
 	}
 	convertit({{"three megabytes", {";"}, source, corps, ""}});
+}
+
+// Read blocks (256 KiB) that end on every offset of a 64-byte stretch,
+// in the middle of a line or right after its LF, with old lines in the
+// buffer past the end; a CR LF and zero bytes on either side of a block's
+// end; and a line longer than the read buffer that begins past its
+// middle, so that it is moved to the front and the buffer grows.
+TEST_F(Korvum, ReadBlockEdges)
+{
+	const size_t BLOC = 256 * 1024;
+	const std::string l = "<" + std::string(30, '-');
+	std::string avant, corps; // a block but its last 32 bytes
+	while (avant.size() < BLOC - 32) {
+		avant += l + "\n";
+		corps += l + "\r\n";
+	}
+	std::vector<Cas> cas;
+	for (size_t j = 0; j <= 64; j++) {
+		// The last line begins 32 bytes before the block's end and
+		// ends j bytes past it, with its LF when j is even.
+		std::string m = "<" + std::string(30 + j + j % 2, 'x');
+		bool lf = j % 2 == 0;
+		cas.push_back({"j = " + std::to_string(j), {";"},
+		    avant + m + (lf ? "\n" : ""),
+		    corps + m + (lf ? "\r\n" : ""), ""});
+	}
+	std::string r29(29, 'r'), r30(30, 'r');
+	std::string suite = "z;y\n", fin = fiche("z", "y");
+	cas.push_back(
+	    {"CR last, LF first", {";"}, avant + "q;" + r29 + "\r\n" + suite,
+	        corps + fiche("q", r29) + fin, ""});
+	cas.push_back(
+	    {"zero byte last", {";"}, avant + "q;" + r29 + "\0x\n"s + suite,
+	        corps + fiche("q", r29) + fin, ""});
+	cas.push_back(
+	    {"zero byte first", {";"}, avant + "q;" + r30 + "\0x\n"s + suite,
+	        corps + fiche("q", r30) + fin, ""});
+
+	// Lines over blocks 0 to 1/4, 1/4 to 3/2 and 3/2 to 7/2 of the source:
+	// the third begins 5/4 blocks into the read buffer.
+	std::string a = "<" + std::string(BLOC / 4 - 2, 'a');
+	std::string b(BLOC * 5 / 4 - 3, 'b'), c(2 * BLOC - 3, 'c');
+	cas.push_back({"long line past the middle", {";"},
+	    a + "\n" + "q;" + b + "\n" + "r;" + c + "\n" + suite,
+	    a + "\r\n" + fiche("q", b) + fiche("r", c) + fin, ""});
+	convertit(cas);
 }
 
 TEST_F(Korvum, SourceThatCannotBeOpened)
