@@ -384,6 +384,15 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 #define POSIX_SEULEMENT(quoi)
 #endif
 
+// Built, like the korvum beside it, with AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+#define SOUS_ASAN
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SOUS_ASAN
+#endif
+#endif
+
 TEST_F(Korvum, SameDeviceAsSourceAndTargetIsNotRefused)
 {
 #ifdef _WIN32
@@ -416,6 +425,46 @@ TEST_F(Korvum, FailedWriteIsAnError)
 	EXPECT_EQ(r.err, ECRIRE);
 	EXPECT_EQ(lis("but.xml"), "");
 	EXPECT_EQ(lis("source.txt"), source);
+}
+
+// Memory grows with the longest line, never with the source: a source four
+// times the address space korvum is allowed converts, and a line longer
+// than that space is a read error.
+TEST_F(Korvum, MemoryGrowsWithTheLongestLineOnly)
+{
+	POSIX_SEULEMENT("An address-space limit");
+#ifdef SOUS_ASAN
+	GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space, "
+	                "more than any limit that lets korvum run";
+#endif
+	// Lines padded with blanks: a large source, a document a quarter of it.
+	const size_t limite = 16 << 20;
+	std::string r(1000, 'r'), blancs(3000, ' '), source, corps;
+	while (source.size() < 4 * limite) {
+		source += "q;" + r + blancs + "\n";
+		corps += fiche("q", r);
+	}
+	struct {
+		const char *quoi;
+		std::string source;
+		int statut;
+		std::string err, doc;
+	} cas[] = {
+	    {"source of four times the limit", std::move(source), 0, "",
+	        document(corps)},
+	    {"line longer than the limit",
+	        "q;" + std::string(limite, 'r') + "\n", 1, LIRE, ""},
+	};
+	Panne memoire;
+	memoire.memoire = (long long)limite;
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		ecris("source.txt", c.source);
+		Issue res = lance({"source.txt", "but.xml", ";"}, memoire);
+		EXPECT_EQ(res.statut, c.statut);
+		EXPECT_EQ(res.err, c.err);
+		EXPECT_TRUE(lis("but.xml") == c.doc) << "the document differs";
+	}
 }
 
 // Faults a test machine cannot produce, injected through LD_PRELOAD.

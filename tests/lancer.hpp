@@ -17,6 +17,7 @@
 
 struct Panne {
 	long long fsize = -1;         // file size limit in bytes (POSIX)
+	long long memoire = -1;       // address-space limit in bytes (POSIX)
 	std::vector<std::string> env; // NAME=value for the run (POSIX)
 };
 
