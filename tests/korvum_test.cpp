@@ -417,14 +417,24 @@ TEST_F(Korvum, FailedWriteIsAnError)
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
 
-	// The limit cuts the document in the middle; no half document stays.
-	Panne limite;
-	limite.fsize = 100000;
-	r = lance({"source.txt", "but.xml", ";"}, limite);
-	EXPECT_EQ(r.statut, 1);
-	EXPECT_EQ(r.err, ECRIRE);
-	EXPECT_EQ(lis("but.xml"), "");
-	EXPECT_EQ(lis("source.txt"), source);
+	// The limit cuts the document in the middle, or the one write of a
+	// short document after 64 bytes (the message, written to a file too,
+	// is shorter); no half document stays.
+	struct {
+		std::string source;
+		long long octets;
+	} limites[] = {{source, 100000}, {"a;b\n", 64}};
+	for (const auto &l : limites) {
+		SCOPED_TRACE(l.octets);
+		ecris("source.txt", l.source);
+		Panne limite;
+		limite.fsize = l.octets;
+		r = lance({"source.txt", "but.xml", ";"}, limite);
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, ECRIRE);
+		EXPECT_EQ(lis("but.xml"), "");
+		EXPECT_EQ(lis("source.txt"), l.source);
+	}
 }
 
 // Memory grows with the longest line, never with the source: a source four
@@ -496,6 +506,27 @@ TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
 	EXPECT_EQ(lis("source.txt"), source);
+#endif
+}
+
+// A write that takes only part of its bytes, and a read and a write that
+// a signal interrupts, are taken up again: the document is whole.
+TEST_F(Korvum, ShortAndInterruptedReadsAndWritesAreResumed)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	ecris("source.txt", "a;b\nc;d\n");
+	for (const char *panne :
+	    {"KORVUM_PANNE_COURTE=1", "KORVUM_PANNE_EINTR=1"}) {
+		SCOPED_TRACE(panne);
+		Panne p;
+		p.env = {"LD_PRELOAD="s + KORVUM_PANNE, panne};
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(lis("but.xml"),
+		    document(fiche("a", "b") + fiche("c", "d")));
+	}
 #endif
 }
 
