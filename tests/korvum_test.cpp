@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 using namespace std::string_literals;
 
 TEST_F(Korvum, UsageWithFewerThanTwoArguments)
@@ -526,6 +532,64 @@ TEST_F(Korvum, ShortAndInterruptedReadsAndWritesAreResumed)
 		EXPECT_EQ(r.err, "");
 		EXPECT_EQ(lis("but.xml"),
 		    document(fiche("a", "b") + fiche("c", "d")));
+	}
+#endif
+}
+
+// Started with standard streams closed, korvum never lets its files take
+// their place: no warning lands in the document, the source is kept.
+TEST_F(Korvum, ClosedStandardStreams)
+{
+	POSIX_SEULEMENT("Starting a program with closed standard streams");
+#ifndef _WIN32
+	const std::string source = "a;b\nsans\nc;d\n";
+	ecris("source.txt", source);
+	struct {
+		std::vector<int> fermes;
+		std::string err; // standard error, when it is open
+	} cas[] = {
+	    {{1, 2}, ""},
+	    {{0}, pasdesepar(2)},
+	    {{0, 2}, ""},
+	    {{0, 1, 2}, ""},
+	};
+	for (const auto &c : cas) {
+		SCOPED_TRACE(::testing::PrintToString(c.fermes));
+		Panne p;
+		p.fermes = c.fermes;
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(lis("but.xml"),
+		    document(fiche("a", "b") + fiche("c", "d")));
+		EXPECT_EQ(lis("source.txt"), source);
+	}
+#endif
+}
+
+// A new target may be read and written by all, as far as the umask
+// allows; on Windows, it is not read-only.
+TEST_F(Korvum, TargetPermissions)
+{
+	ecris("source.txt", "a;b\n");
+#ifdef _WIN32
+	Issue r = lance({"source.txt", "but.xml", ";"});
+	EXPECT_EQ(r.statut, 0);
+	EXPECT_EQ(GetFileAttributesA("but.xml") & FILE_ATTRIBUTE_READONLY, 0u);
+	// Writable again, so that a failure leaves a directory that goes.
+	SetFileAttributesA("but.xml", FILE_ATTRIBUTE_NORMAL);
+#else
+	for (int masque : {022, 027, 077, 0}) {
+		SCOPED_TRACE(
+		    ::testing::Message() << "umask " << std::oct << masque);
+		std::filesystem::remove("but.xml");
+		Panne p;
+		p.masque = masque;
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, 0);
+		struct stat st = {};
+		EXPECT_EQ(stat("but.xml", &st), 0);
+		EXPECT_EQ((int)(st.st_mode & 07777), 0666 & ~masque);
 	}
 #endif
 }

@@ -12,6 +12,7 @@
 #else
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -161,6 +162,10 @@ korvum(const std::vector<std::string> &args, const Panne &panne)
 		close(in);
 		close(out);
 		close(err);
+		for (int fd : panne.fermes)
+			close(fd);
+		if (panne.masque >= 0)
+			umask((mode_t)panne.masque);
 		for (const auto &e : panne.env)
 			putenv(const_cast<char *>(e.c_str()));
 		struct {
