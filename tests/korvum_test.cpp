@@ -8,8 +8,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 using namespace std::string_literals;
@@ -587,9 +585,8 @@ TEST_F(Korvum, TargetPermissions)
 		p.masque = masque;
 		Issue r = lance({"source.txt", "but.xml", ";"}, p);
 		EXPECT_EQ(r.statut, 0);
-		struct stat st = {};
-		EXPECT_EQ(stat("but.xml", &st), 0);
-		EXPECT_EQ((int)(st.st_mode & 07777), 0666 & ~masque);
+		EXPECT_EQ((int)std::filesystem::status("but.xml").permissions(),
+		    0666 & ~masque);
 	}
 #endif
 }
