@@ -145,12 +145,12 @@ TEST_F(Korvum, WindowsTextStreamRules)
 	        ""},
 	    // 256 KiB are read at a time.
 	    {"0x1A in the second read block", {";"},
-	        std::string(256 * 1024 - 1, '\n') + "a;b\n\x1a"
-	                                            "c;d\n",
+	        std::string((256 << 10) - 1, '\n') + "a;b\n\x1a"
+	                                             "c;d\n",
 	        fiche("a", "b"), ""},
 	    {"0x1A first in the second read block", {";"},
-	        std::string(256 * 1024, '\n') + "\x1a"
-	                                        "c;d\n",
+	        std::string(256 << 10, '\n') + "\x1a"
+	                                       "c;d\n",
 	        "", ""},
 	});
 }
@@ -221,7 +221,7 @@ TEST_F(Korvum, LongLines)
 // it; the lines after fill it more than once again.
 TEST_F(Korvum, OutputBufferEdges)
 {
-	const size_t SORTIE = 256 * 1024, avant = document("").rfind('<');
+	const size_t SORTIE = 256 << 10, avant = document("").rfind('<');
 	std::string suite, corps;
 	for (int i = 0; i < 8000; i++) {
 		std::string n = std::to_string(i);
@@ -274,7 +274,7 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 // middle, so that it is moved to the front and the buffer grows.
 TEST_F(Korvum, ReadBlockEdges)
 {
-	const size_t BLOC = 256 * 1024;
+	const size_t BLOC = 256 << 10;
 	const std::string l = "<" + std::string(30, '-');
 	std::string avant, corps; // a block but its last 32 bytes
 	while (avant.size() < BLOC - 32) {
