@@ -82,7 +82,7 @@ lance(const std::vector<std::string> &args, const Panne &panne = {})
 }
 
 struct Cas {
-	const char *quoi;
+	std::string quoi;
 	std::vector<std::string> separ; // empty: korvum's default
 	std::string source;
 	std::string corps; // the document's body

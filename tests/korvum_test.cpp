@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace std::string_literals;
 
 TEST_F(Korvum, UsageWithFewerThanTwoArguments)
@@ -62,6 +66,20 @@ TEST_F(Korvum, SeparatorArgument)
 	    {"fields are not escaped", {";"}, "R&D;<b>\"x\"</b> 'y'\n",
 	        fiche("R&D", "<b>\"x\"</b> 'y'"), ""},
 	});
+}
+
+// korvum looks for the separator many bytes a step and copies the fields
+// likewise: the separator at every offset of Q from 0 to 130 bytes, and R
+// of every length from 130 to 0.
+TEST_F(Korvum, SeparatorAtEveryOffset)
+{
+	std::string source, corps;
+	for (size_t n = 0; n <= 130; n++) {
+		std::string q(n, 'q'), r(130 - n, 'r');
+		source += q + ";" + r + "\n";
+		corps += fiche(q, r);
+	}
+	convertit({{"every offset", {";"}, source, corps, ""}});
 }
 
 TEST_F(Korvum, EmptySeparatorArgumentMakesOneField)
@@ -125,6 +143,15 @@ TEST_F(Korvum, WindowsTextStreamRules)
 	        "", ""},
 	    {"0x1A between CR and LF", {";"}, "a;b\r\x1a\n", fiche("a", "b\r"),
 	        ""},
+	    // 256 KiB are read at a time.
+	    {"0x1A in the second read block", {";"},
+	        std::string((256 << 10) - 1, '\n') + "a;b\n\x1a"
+	                                             "c;d\n",
+	        fiche("a", "b"), ""},
+	    {"0x1A first in the second read block", {";"},
+	        std::string(256 << 10, '\n') + "\x1a"
+	                                       "c;d\n",
+	        "", ""},
 	});
 }
 
@@ -189,6 +216,31 @@ TEST_F(Korvum, LongLines)
 	});
 }
 
+// The document's 256 KiB output buffer filled by its first line, a markup
+// line or a record, to a byte short of its size, to its size and past
+// it; the lines after fill it more than once again.
+TEST_F(Korvum, OutputBufferEdges)
+{
+	const size_t SORTIE = 256 << 10, avant = document("").rfind('<');
+	std::string suite, corps;
+	for (int i = 0; i < 8000; i++) {
+		std::string n = std::to_string(i);
+		suite += "q;" + n + "\n<m" + n + ">\n";
+		corps += fiche("q", n) + "<m" + n + ">\r\n";
+	}
+	std::vector<Cas> cas;
+	for (int d = -1; d <= 3; d++) {
+		std::string m = "<" + std::string(SORTIE + d - avant - 3, '-');
+		std::string r(SORTIE + d - avant - fiche("q", "").size(), 'r');
+		std::string de = " to its size " + std::to_string(d);
+		cas.push_back({"markup" + de, {";"}, m + "\n" + suite,
+		    m + "\r\n" + corps, ""});
+		cas.push_back({"record" + de, {";"}, "q;" + r + "\n" + suite,
+		    fiche("q", r) + corps, ""});
+	}
+	convertit(cas);
+}
+
 // Lines of every length across the source, so that line ends, CR LF pairs
 // and zero bytes fall on every offset of the blocks korvum reads.
 TEST_F(Korvum, LinesAcrossBlockBoundaries)
@@ -213,6 +265,52 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 		}
 	}
 	convertit({{"three megabytes", {";"}, source, corps, ""}});
+}
+
+// Read blocks (256 KiB) that end on every offset of a 64-byte stretch,
+// in the middle of a line or right after its LF, with old lines in the
+// buffer past the end; a CR LF and zero bytes on either side of a block's
+// end; and a line longer than the read buffer that begins past its
+// middle, so that it is moved to the front and the buffer grows.
+TEST_F(Korvum, ReadBlockEdges)
+{
+	const size_t BLOC = 256 << 10;
+	const std::string l = "<" + std::string(30, '-');
+	std::string avant, corps; // a block but its last 32 bytes
+	while (avant.size() < BLOC - 32) {
+		avant += l + "\n";
+		corps += l + "\r\n";
+	}
+	std::vector<Cas> cas;
+	for (size_t j = 0; j <= 64; j++) {
+		// The last line begins 32 bytes before the block's end and
+		// ends j bytes past it, with its LF when j is even.
+		std::string m = "<" + std::string(30 + j + j % 2, 'x');
+		bool lf = j % 2 == 0;
+		cas.push_back({"j = " + std::to_string(j), {";"},
+		    avant + m + (lf ? "\n" : ""),
+		    corps + m + (lf ? "\r\n" : ""), ""});
+	}
+	std::string r29(29, 'r'), r30(30, 'r');
+	std::string suite = "z;y\n", fin = fiche("z", "y");
+	cas.push_back(
+	    {"CR last, LF first", {";"}, avant + "q;" + r29 + "\r\n" + suite,
+	        corps + fiche("q", r29) + fin, ""});
+	cas.push_back(
+	    {"zero byte last", {";"}, avant + "q;" + r29 + "\0x\n"s + suite,
+	        corps + fiche("q", r29) + fin, ""});
+	cas.push_back(
+	    {"zero byte first", {";"}, avant + "q;" + r30 + "\0x\n"s + suite,
+	        corps + fiche("q", r30) + fin, ""});
+
+	// Lines over blocks 0 to 1/4, 1/4 to 3/2 and 3/2 to 7/2 of the source:
+	// the third begins 5/4 blocks into the read buffer.
+	std::string a = "<" + std::string(BLOC / 4 - 2, 'a');
+	std::string b(BLOC * 5 / 4 - 3, 'b'), c(2 * BLOC - 3, 'c');
+	cas.push_back({"long line past the middle", {";"},
+	    a + "\n" + "q;" + b + "\n" + "r;" + c + "\n" + suite,
+	    a + "\r\n" + fiche("q", b) + fiche("r", c) + fin, ""});
+	convertit(cas);
 }
 
 TEST_F(Korvum, SourceThatCannotBeOpened)
@@ -290,6 +388,15 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 #define POSIX_SEULEMENT(quoi)
 #endif
 
+// Built, like the korvum beside it, with AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+#define SOUS_ASAN
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SOUS_ASAN
+#endif
+#endif
+
 TEST_F(Korvum, SameDeviceAsSourceAndTargetIsNotRefused)
 {
 #ifdef _WIN32
@@ -314,14 +421,64 @@ TEST_F(Korvum, FailedWriteIsAnError)
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
 
-	// The limit cuts the document in the middle; no half document stays.
-	Panne limite;
-	limite.fsize = 100000;
-	r = lance({"source.txt", "but.xml", ";"}, limite);
-	EXPECT_EQ(r.statut, 1);
-	EXPECT_EQ(r.err, ECRIRE);
-	EXPECT_EQ(lis("but.xml"), "");
-	EXPECT_EQ(lis("source.txt"), source);
+	// The limit cuts the document in the middle, or the one write of a
+	// short document after 64 bytes (the message, written to a file too,
+	// is shorter); no half document stays.
+	struct {
+		std::string source;
+		long long octets;
+	} limites[] = {{source, 100000}, {"a;b\n", 64}};
+	for (const auto &l : limites) {
+		SCOPED_TRACE(l.octets);
+		ecris("source.txt", l.source);
+		Panne limite;
+		limite.fsize = l.octets;
+		r = lance({"source.txt", "but.xml", ";"}, limite);
+		EXPECT_EQ(r.statut, 1);
+		EXPECT_EQ(r.err, ECRIRE);
+		EXPECT_EQ(lis("but.xml"), "");
+		EXPECT_EQ(lis("source.txt"), l.source);
+	}
+}
+
+// Memory grows with the longest line, never with the source: a source four
+// times the address space korvum is allowed converts, and a line longer
+// than that space is a read error.
+TEST_F(Korvum, MemoryGrowsWithTheLongestLineOnly)
+{
+	POSIX_SEULEMENT("An address-space limit");
+#ifdef SOUS_ASAN
+	GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space, "
+	                "more than any limit that lets korvum run";
+#endif
+	// Lines padded with blanks: a large source, a document a quarter of it.
+	const size_t limite = 16 << 20;
+	std::string r(1000, 'r'), blancs(3000, ' '), source, corps;
+	while (source.size() < 4 * limite) {
+		source += "q;" + r + blancs + "\n";
+		corps += fiche("q", r);
+	}
+	struct {
+		const char *quoi;
+		std::string source;
+		int statut;
+		std::string err, doc;
+	} cas[] = {
+	    {"source of four times the limit", std::move(source), 0, "",
+	        document(corps)},
+	    {"line longer than the limit",
+	        "q;" + std::string(limite, 'r') + "\n", 1, LIRE, ""},
+	};
+	Panne memoire;
+	memoire.memoire = (long long)limite;
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		ecris("source.txt", c.source);
+		Issue res = lance({"source.txt", "but.xml", ";"}, memoire);
+		EXPECT_EQ(res.statut, c.statut);
+		EXPECT_EQ(res.err, c.err);
+		EXPECT_TRUE(lis("but.xml") == c.doc) << "the document differs";
+	}
 }
 
 // Faults a test machine cannot produce, injected through LD_PRELOAD.
@@ -353,6 +510,84 @@ TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
 	EXPECT_EQ(lis("source.txt"), source);
+#endif
+}
+
+// A write that takes only part of its bytes, and a read and a write that
+// a signal interrupts, are taken up again: the document is whole.
+TEST_F(Korvum, ShortAndInterruptedReadsAndWritesAreResumed)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	ecris("source.txt", "a;b\nc;d\n");
+	for (const char *panne :
+	    {"KORVUM_PANNE_COURTE=1", "KORVUM_PANNE_EINTR=1"}) {
+		SCOPED_TRACE(panne);
+		Panne p;
+		p.env = {"LD_PRELOAD="s + KORVUM_PANNE, panne};
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(lis("but.xml"),
+		    document(fiche("a", "b") + fiche("c", "d")));
+	}
+#endif
+}
+
+// Started with standard streams closed, korvum never lets its files take
+// their place: no warning lands in the document, the source is kept.
+TEST_F(Korvum, ClosedStandardStreams)
+{
+	POSIX_SEULEMENT("Starting a program with closed standard streams");
+#ifndef _WIN32
+	const std::string source = "a;b\nsans\nc;d\n";
+	ecris("source.txt", source);
+	struct {
+		std::vector<int> fermes;
+		std::string err; // standard error, when it is open
+	} cas[] = {
+	    {{1, 2}, ""},
+	    {{0}, pasdesepar(2)},
+	    {{0, 2}, ""},
+	    {{0, 1, 2}, ""},
+	};
+	for (const auto &c : cas) {
+		SCOPED_TRACE(::testing::PrintToString(c.fermes));
+		Panne p;
+		p.fermes = c.fermes;
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(lis("but.xml"),
+		    document(fiche("a", "b") + fiche("c", "d")));
+		EXPECT_EQ(lis("source.txt"), source);
+	}
+#endif
+}
+
+// A new target may be read and written by all, as far as the umask
+// allows; on Windows, it is not read-only.
+TEST_F(Korvum, TargetPermissions)
+{
+	ecris("source.txt", "a;b\n");
+#ifdef _WIN32
+	Issue r = lance({"source.txt", "but.xml", ";"});
+	EXPECT_EQ(r.statut, 0);
+	EXPECT_EQ(GetFileAttributesA("but.xml") & FILE_ATTRIBUTE_READONLY, 0u);
+	// Writable again, so that a failure leaves a directory that goes.
+	SetFileAttributesA("but.xml", FILE_ATTRIBUTE_NORMAL);
+#else
+	for (int masque : {022, 027, 077, 0}) {
+		SCOPED_TRACE(
+		    ::testing::Message() << "umask " << std::oct << masque);
+		std::filesystem::remove("but.xml");
+		Panne p;
+		p.masque = masque;
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, 0);
+		EXPECT_EQ((int)std::filesystem::status("but.xml").permissions(),
+		    0666 & ~masque);
+	}
 #endif
 }
 

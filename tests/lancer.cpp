@@ -12,6 +12,7 @@
 #else
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -161,12 +162,20 @@ korvum(const std::vector<std::string> &args, const Panne &panne)
 		close(in);
 		close(out);
 		close(err);
+		for (int fd : panne.fermes)
+			close(fd);
+		if (panne.masque >= 0)
+			umask((mode_t)panne.masque);
 		for (const auto &e : panne.env)
 			putenv(const_cast<char *>(e.c_str()));
-		if (panne.fsize >= 0) {
-			struct rlimit rl = {
-			    (rlim_t)panne.fsize, (rlim_t)panne.fsize};
-			if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+		struct {
+			int quoi;
+			long long n;
+		} limites[] = {
+		    {RLIMIT_FSIZE, panne.fsize}, {RLIMIT_AS, panne.memoire}};
+		for (auto l : limites) {
+			struct rlimit rl = {(rlim_t)l.n, (rlim_t)l.n};
+			if (l.n >= 0 && setrlimit(l.quoi, &rl) != 0)
 				_exit(126);
 		}
 		execv(prog.c_str(), argv.data());

@@ -17,6 +17,9 @@
 
 struct Panne {
 	long long fsize = -1;         // file size limit in bytes (POSIX)
+	long long memoire = -1;       // address-space limit in bytes (POSIX)
+	int masque = -1;              // umask of the run (POSIX)
+	std::vector<int> fermes;      // standard streams left closed (POSIX)
 	std::vector<std::string> env; // NAME=value for the run (POSIX)
 };
 

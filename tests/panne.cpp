@@ -2,7 +2,12 @@
 // disk or network file system can fail but a test machine does not:
 //   KORVUM_PANNE_LECTURE=N    read() fails with EIO once N bytes were read;
 //   KORVUM_PANNE_FERMETURE=1  close() of a file open for writing reports
-//                             EIO (after closing it, as Linux does).
+//                             EIO (after closing it, as Linux does);
+//   KORVUM_PANNE_COURTE=1     the first write() to a file takes only half
+//                             of its bytes, as a full pipe or a signal may;
+//   KORVUM_PANNE_EINTR=1      the first read() and the first write() of a
+//                             file fail with EINTR, as when a signal comes.
+// Standard streams (0 to 2) are not touched but by the first two.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,6 +26,12 @@ read(int fd, void *p, size_t n)
 		const char *v = std::getenv("KORVUM_PANNE_LECTURE");
 		return v != nullptr ? std::strtoll(v, nullptr, 10) : -1;
 	}();
+	static bool coupe = std::getenv("KORVUM_PANNE_EINTR") != nullptr;
+	if (fd > 2 && coupe) {
+		coupe = false;
+		errno = EINTR;
+		return -1;
+	}
 	if (reste >= 0) {
 		if (reste == 0) {
 			errno = EIO;
@@ -33,6 +44,25 @@ read(int fd, void *p, size_t n)
 	if (reste >= 0 && r > 0)
 		reste -= r;
 	return r;
+}
+
+ssize_t
+write(int fd, const void *p, size_t n)
+{
+	static auto vrai =
+	    (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+	static bool courte = std::getenv("KORVUM_PANNE_COURTE") != nullptr;
+	static bool coupe = std::getenv("KORVUM_PANNE_EINTR") != nullptr;
+	if (fd > 2 && coupe) {
+		coupe = false;
+		errno = EINTR;
+		return -1;
+	}
+	if (fd > 2 && courte && n > 1) {
+		courte = false;
+		n /= 2;
+	}
+	return vrai(fd, p, n);
 }
 
 int
