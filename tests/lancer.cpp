@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #ifdef _WIN32
@@ -29,17 +28,49 @@ programme()
 	return p != nullptr && *p != '\0' ? p : KORVUM_PROGRAMME;
 }
 
+#ifdef _WIN32
+// A name or an argument as Windows holds it, in UTF-16: read as UTF-8
+// when it is well-formed, as windows-1252 otherwise, the way korvum reads
+// its own arguments on POSIX systems.
+static std::wstring
+large(const std::string &s)
+{
+	UINT cp = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
+	              (int)s.size(), nullptr, 0) > 0
+	              ? CP_UTF8
+	              : 1252;
+	int n = MultiByteToWideChar(cp, 0, s.data(), (int)s.size(), nullptr, 0);
+	std::wstring w((size_t)n, L'\0');
+	MultiByteToWideChar(cp, 0, s.data(), (int)s.size(), w.data(), n);
+	return w;
+}
+
+fs::path
+chemin(const std::string &nom)
+{
+	return large(nom);
+}
+#else
+fs::path
+chemin(const std::string &nom)
+{
+	return nom;
+}
+#endif
+
 std::string
 lis(const std::string &nom)
 {
-	std::ifstream f(nom, std::ios::binary);
-	return {std::istreambuf_iterator<char>(f), {}};
+	std::ifstream f(chemin(nom), std::ios::binary);
+	std::ostringstream o;
+	o << f.rdbuf();
+	return o.str();
 }
 
 void
 ecris(const std::string &nom, const std::string &octets)
 {
-	std::ofstream f(nom, std::ios::binary | std::ios::trunc);
+	std::ofstream f(chemin(nom), std::ios::binary | std::ios::trunc);
 	f.write(octets.data(), (std::streamsize)octets.size());
 	if (!f.flush())
 		throw std::runtime_error("cannot write " + nom);
@@ -49,22 +80,24 @@ bool
 existe(const std::string &nom)
 {
 	std::error_code ec;
-	return fs::exists(fs::symlink_status(nom, ec));
+	return fs::exists(fs::symlink_status(chemin(nom), ec));
 }
 
 std::vector<std::string>
 contenu(const std::string &dossier)
 {
 	std::vector<std::string> noms;
-	for (const auto &e : fs::directory_iterator(dossier))
-		noms.push_back(e.path().filename().string());
+	for (const auto &e : fs::directory_iterator(chemin(dossier))) {
+		std::u8string n = e.path().filename().u8string();
+		noms.emplace_back(n.begin(), n.end());
+	}
 	return noms;
 }
 
 void
 nouveaudossier(const std::string &nom)
 {
-	fs::path d = fs::path(KORVUM_ESSAIS) / nom;
+	fs::path d = fs::path(KORVUM_ESSAIS) / chemin(nom);
 	fs::remove_all(d);
 	fs::create_directories(d);
 	fs::current_path(d);
@@ -73,12 +106,12 @@ nouveaudossier(const std::string &nom)
 #ifdef _WIN32
 
 // One argument quoted the way the C runtime's start-up splits them.
-static std::string
+static std::wstring
 cite(const std::string &a)
 {
-	std::string r = "\"";
+	std::wstring r = L"\"";
 	size_t barres = 0;
-	for (char c : a) {
+	for (wchar_t c : large(a)) {
 		if (c == '\\') {
 			barres++;
 			continue;
@@ -88,7 +121,7 @@ cite(const std::string &a)
 		r += c;
 	}
 	r.append(2 * barres, '\\');
-	return r + "\"";
+	return r + L"\"";
 }
 
 static HANDLE
@@ -102,24 +135,24 @@ heritable(const char *nom)
 Issue
 korvum(const std::vector<std::string> &args, const Panne &)
 {
-	std::string ligne = cite(programme());
+	std::wstring ligne = cite(programme());
 	for (const auto &a : args)
-		ligne += " " + cite(a);
+		ligne += L" " + cite(a);
 
 	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
 	HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &sa,
 	    OPEN_EXISTING, 0, nullptr);
 	HANDLE out = heritable(SORTIESTD), err = heritable(ERREURSTD);
-	STARTUPINFOA si = {};
+	STARTUPINFOW si = {};
 	si.cb = sizeof si;
 	si.dwFlags = STARTF_USESTDHANDLES;
 	si.hStdInput = in;
 	si.hStdOutput = out;
 	si.hStdError = err;
 	PROCESS_INFORMATION pi;
-	std::vector<char> cmd(ligne.begin(), ligne.end());
-	cmd.push_back('\0');
-	if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0,
+	std::vector<wchar_t> cmd(ligne.begin(), ligne.end());
+	cmd.push_back(L'\0');
+	if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0,
 	        nullptr, nullptr, &si, &pi))
 		throw std::runtime_error("cannot start " + programme());
 	WaitForSingleObject(pi.hProcess, INFINITE);

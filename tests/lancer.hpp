@@ -2,6 +2,7 @@
 // directory of the test's own, and collects what the run leaves behind.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ Issue korvum(const std::vector<std::string> &args, const Panne &panne = {});
 // The program under test: $KORVUM when set, otherwise the one this build
 // made.
 std::string programme();
+
+// A file's name as the system takes it: UTF-8 names (or windows-1252 ones,
+// when not well-formed UTF-8) become Unicode names on Windows.
+std::filesystem::path chemin(const std::string &nom);
 
 std::string lis(const std::string &nom);
 void ecris(const std::string &nom, const std::string &octets);
