@@ -1208,17 +1208,21 @@ tronquer()
  * Write one message in a single write; nothing can be done if it fails.
  * A console takes it in Unicode, so that it reads right in any code page;
  * a file or a pipe gets the bytes of code page 850, the French console's.
+ * Whether standard error is a console is asked once.
  */
 static void
 message(const char *m, size_t n)
 {
+	static int console = -1;
 	HANDLE h = (HANDLE)_get_osfhandle(canal);
 	wchar_t w[256];
 	char o[256];
 	DWORD mode;
 	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 256);
 
-	if (GetConsoleMode(h, &mode)) {
+	if (console < 0)
+		console = GetConsoleMode(h, &mode) ? 1 : 0;
+	if (console == 1) {
 		(void)WriteConsoleW(h, w, (DWORD)k, &mode, nullptr);
 		return;
 	}

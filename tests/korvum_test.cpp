@@ -172,32 +172,6 @@ TEST_F(Korvum, ZeroByteEndsTheLineText)
 	});
 }
 
-TEST_F(Korvum, TypeLetterIsTheLastByteOfTheTargetUpperCased)
-{
-	struct {
-		std::string but;
-		char type;
-	} cas[] = {
-	    {"a.b", 'B'},
-	    {"mots.q", 'Q'},
-	    {"mots.T", 'T'},
-	    {"mots.1", '1'},
-	    {"mots.\xe9", '\xe9'},
-#ifndef _WIN32 // names Windows does not allow
-	    {"mots\"", '"'},
-	    {"mots<", '<'},
-#endif
-	};
-	ecris("source.txt", "");
-	for (const auto &c : cas) {
-		SCOPED_TRACE(c.but);
-		Issue r = lance({"source.txt", c.but});
-		EXPECT_EQ(r.statut, 0);
-		EXPECT_EQ(r.err, "");
-		EXPECT_EQ(lis(c.but), document("", c.type));
-	}
-}
-
 // Physical lines are handled whole, however long, and keep their numbers.
 TEST_F(Korvum, LongLines)
 {
