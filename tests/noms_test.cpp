@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 // TYPE is the windows-1252 byte of the last character of the target's
@@ -127,3 +131,43 @@ TEST_F(Korvum, PathLongerThan260Characters)
 		fs::remove(*d);
 	}
 }
+
+#ifdef _WIN32
+// korvum.exe carries the version Explorer shows and the manifest that
+// declares long paths, read the way Windows reads them.
+TEST_F(Korvum, ExeCarriesItsVersionAndManifest)
+{
+	std::wstring exe = chemin(programme()).wstring();
+	DWORD n = GetFileVersionInfoSizeW(exe.c_str(), nullptr);
+	ASSERT_GT(n, 0u) << "no version resource";
+	std::vector<char> info(n);
+	ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, n, info.data()));
+	auto valeur = [&](const wchar_t *nom) {
+		std::wstring q = L"\\StringFileInfo\\040C04B0\\";
+		wchar_t *v = nullptr;
+		UINT l = 0;
+		if (!VerQueryValueW(
+		        info.data(), (q + nom).c_str(), (void **)&v, &l))
+			return std::wstring();
+		return std::wstring(v, l > 0 ? l - 1 : 0);
+	};
+	EXPECT_EQ(valeur(L"ProductName"), L"korvum");
+	EXPECT_EQ(valeur(L"FileVersion"), chemin(KORVUM_VERSION).wstring());
+	EXPECT_EQ(valeur(L"ProductVersion"), chemin(KORVUM_VERSION).wstring());
+	EXPECT_EQ(valeur(L"LegalCopyright").substr(0, 6), L"\u00a9 2026");
+	EXPECT_NE(valeur(L"FileDescription"), L"");
+
+	HMODULE m = LoadLibraryExW(exe.c_str(), nullptr,
+	    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+	ASSERT_NE(m, nullptr);
+	HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+	ASSERT_NE(r, nullptr) << "no application manifest";
+	std::string manifeste((const char *)LockResource(LoadResource(m, r)),
+	    SizeofResource(m, r));
+	FreeLibrary(m);
+	for (const char *s : {"<ws2:longPathAware>true</ws2:longPathAware>",
+	         "level=\"asInvoker\"",
+	         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+		EXPECT_NE(manifeste.find(s), std::string::npos) << s;
+}
+#endif
