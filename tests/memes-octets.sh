@@ -16,14 +16,22 @@ cp "$exemples/vocabulaire.txt" vocabulaire.txt
 	printf ';long\r\n<fin/>'
 	printf '\032apr\350s;after\r\n'
 } > epreuve.txt
+# A UTF-8 list with characters windows-1252 lacks, and with § and ¤ in it,
+# and the same under names in other scripts.
+printf '<!-- Le\303\247on -->\r\nfen\303\252tre;window\r\n\316\251\302\247om\303\251ga\r\n' >utf8.txt
+printf 'caf\303\251\302\244coffee\r\n\360\237\230\200 \303\251t\303\251;summer\r\n' >>utf8.txt
+for nom in 'Ελληνικά' 'словарь' '日本語' 'słówka' 'liste 😀'; do
+	cp utf8.txt "$nom.txt"
+done
 
 n=0 echecs=0
 # compare ARG...: run both builds with these arguments; the document, if
-# any, is but.xml.
+# any, is $but (but.xml unless set).
+but=but.xml
 compare() {
 	n=$((n + 1))
 	for b in natif win; do
-		rm -f but.xml
+		rm -f "$but"
 		if [ $b = natif ]; then
 			"$natif" "$@" >$b.out 2>$b.err && s=0 || s=$?
 		else
@@ -31,7 +39,7 @@ compare() {
 			iconv -f CP850 -t UTF-8 $b.oem >$b.err
 		fi
 		echo "$s" >$b.status
-		if [ -f but.xml ]; then mv but.xml $b.xml; else : >$b.xml; fi
+		if [ -f "$but" ]; then mv "$but" $b.xml; else : >$b.xml; fi
 	done
 	for f in status xml err out; do
 		if ! cmp -s natif.$f win.$f; then
@@ -51,5 +59,19 @@ compare epreuve.txt but.xml ';'
 compare epreuve.txt but.xml
 compare epreuve.txt but.xml ''
 compare epreuve.txt but.xml "$(printf '\r')"
+# Separators outside ASCII, in windows-1252 and UTF-8 sources.
+for sep in '§' '¤' 'é'; do
+	compare vocabulaire.txt but.xml "$sep"
+	compare utf8.txt but.xml "$sep"
+done
+# Targets whose last character is outside ASCII, or a letter to upper-case.
+for but in mots.é mots.É mots.ç mots.ß mots.Ω mots.q; do
+	compare utf8.txt "$but" ';'
+done
+# Names in other scripts, as the source and as the target.
+for nom in 'Ελληνικά' 'словарь' '日本語' 'słówka' 'liste 😀'; do
+	but="$nom.xml"
+	compare "$nom.txt" "$but" ';'
+done
 echo "$((n - echecs)) passed, $echecs failed"
 [ "$echecs" -eq 0 ]
