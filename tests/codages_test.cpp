@@ -211,3 +211,41 @@ TEST_F(Korvum, SeparatorIsACharacterInEveryEncoding)
 	        ""},
 	});
 }
+
+// The encoding, and so the document, does not depend on how the reads are
+// cut: a pipe may hand the source over a byte at a time.
+TEST_F(Korvum, ReadsCutAnywhereGiveTheSameDocument)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	// Lines that put the next byte n bytes past the first é.
+	auto fenetre = [](size_t n) {
+		return "é;e\n<" + std::string(n - 7, '-') + "\n";
+	};
+	const std::string sources[] = {
+	    BOM8 + "<!-- Leçon -->\nfenêtre;window\n😀;x\n",
+	    utf16(u"<!-- Leçon -->\r\n😀;\xd83d\r\nfenêtre;w\r\n"),
+	    utf16(u"a;😀\r\nb;c", true) + "d",
+	    fenetre(65535) + "\xe2\x82\xac;p\n", // across the window's end
+	    fenetre(65536) + "\xe9;p\n",         // a stray byte past it
+	    "abc;d\nxyz\n" + fenetre(100),       // ASCII lines first
+	    "ma\xe7on;mason\n",                  // windows-1252
+	};
+	for (const auto &s : sources) {
+		ecris("source.txt", s);
+		Issue entier = lance({"source.txt", "but.xml", ";"});
+		std::string attendu = lis("but.xml");
+		for (const char *n : {"1", "2", "3", "7"}) {
+			SCOPED_TRACE(s.substr(0, 20) + "... read " + n +
+			             " bytes at a time");
+			Panne p;
+			p.env = {"LD_PRELOAD="s + KORVUM_PANNE,
+			    "KORVUM_PANNE_MORCEAU="s + n};
+			Issue r = lance({"source.txt", "but.xml", ";"}, p);
+			EXPECT_EQ(r.statut, 0);
+			EXPECT_EQ(r.err, entier.err);
+			EXPECT_EQ(lis("but.xml"), attendu);
+		}
+	}
+#endif
+}

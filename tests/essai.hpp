@@ -103,3 +103,10 @@ convertit(const std::vector<Cas> &cas)
 		EXPECT_EQ(lis("but.xml"), document(c.corps));
 	}
 }
+
+// A test of what only a POSIX system can do skips on Windows, saying so.
+#ifdef _WIN32
+#define POSIX_SEULEMENT(quoi) GTEST_SKIP() << quoi " has no Windows equivalent"
+#else
+#define POSIX_SEULEMENT(quoi)
+#endif

@@ -356,12 +356,6 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 	EXPECT_EQ(lis("source.txt"), source);
 }
 
-#ifdef _WIN32
-#define POSIX_SEULEMENT(quoi) GTEST_SKIP() << quoi " has no Windows equivalent"
-#else
-#define POSIX_SEULEMENT(quoi)
-#endif
-
 // Built, like the korvum beside it, with AddressSanitizer.
 #if defined(__SANITIZE_ADDRESS__)
 #define SOUS_ASAN

@@ -6,7 +6,9 @@
 //   KORVUM_PANNE_COURTE=1     the first write() to a file takes only half
 //                             of its bytes, as a full pipe or a signal may;
 //   KORVUM_PANNE_EINTR=1      the first read() and the first write() of a
-//                             file fail with EINTR, as when a signal comes.
+//                             file fail with EINTR, as when a signal comes;
+//   KORVUM_PANNE_MORCEAU=N    each read() of a file takes at most N bytes,
+//                             as a pipe may hand them over.
 // Standard streams (0 to 2) are not touched but by the first two.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -27,11 +29,17 @@ read(int fd, void *p, size_t n)
 		return v != nullptr ? std::strtoll(v, nullptr, 10) : -1;
 	}();
 	static bool coupe = std::getenv("KORVUM_PANNE_EINTR") != nullptr;
+	static long long morceau = [] {
+		const char *v = std::getenv("KORVUM_PANNE_MORCEAU");
+		return v != nullptr ? std::strtoll(v, nullptr, 10) : -1;
+	}();
 	if (fd > 2 && coupe) {
 		coupe = false;
 		errno = EINTR;
 		return -1;
 	}
+	if (fd > 2 && morceau > 0 && (long long)n > morceau)
+		n = (size_t)morceau;
 	if (reste >= 0) {
 		if (reste == 0) {
 			errno = EIO;
