@@ -51,7 +51,8 @@ for p in "$dir"/*.deb "$dir"/*.tar.gz "$dir"/*.zip; do
 	*.zip)
 		cmake -E tar tf "$p" >"$p.list"
 		holds "$p.list" /korvum.exe /LISEZMOI.txt /README.md /LICENSE \
-			/examples/vocabulaire.txt /examples/vocabulaire.xml ;;
+			/examples/vocabulaire.txt /examples/vocabulaire.xml \
+			/examples/voyage.txt /examples/voyage.xml ;;
 	esac
 done
 [ "$n" -gt 0 ] || { echo "no package made"; exit 1; }
