@@ -39,6 +39,11 @@
 #if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
 #include <emmintrin.h>
 #endif
+/* SSSE3's byte shuffle, for the processors that have it (nearly all). */
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(KORVUM_SANS_SIMD)
+#define KORVUM_SSSE3 1
+#include <tmmintrin.h>
+#endif
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -163,6 +168,7 @@ static void vider();
 static void enregistrement(const char *, size_t, const char *, size_t);
 static void traiter(const char *, const char *, bool);
 static size_t debutsource(char *);
+static size_t latin8(char *, const unsigned char *, unsigned char *);
 static size_t huit(char *, size_t, bool);
 static size_t latin16(
     char *, const unsigned char *, const unsigned char *, bool);
@@ -672,6 +678,118 @@ debutsource(char *p)
 }
 
 /*
+ * Decode the eight UTF-8 bytes at p to d when they are ASCII and at most
+ * two Latin-1 letters (C2 A0 to C3 BF: the letters of French and of most
+ * Western lists), all in one go, with no branch for where the letters
+ * stand; say how many bytes that made, 0 when the bytes are anything
+ * else.  A letter's second byte becomes its windows-1252 byte, and its
+ * first is taken out by shifting what follows it down by one.  A letter
+ * may begin in the eighth byte (*suite then holds that byte for the next
+ * eight, whose first it ends) or have begun in the last eight.  p[8] must
+ * be readable; eight bytes are written at d.
+ */
+static inline size_t
+latin8(char *d, const unsigned char *p, unsigned char *suite)
+{
+	const std::uint64_t UN = 0x0101010101010101u,
+	                    HAUT = 0x8080808080808080u;
+	std::uint64_t w;
+
+	if constexpr (std::endian::native != std::endian::little)
+		return 0;
+	std::memcpy(&w, p, 8);
+	/* One bit (a byte's high bit) for each byte equal to c. */
+	auto egal = [w](std::uint64_t c) {
+		std::uint64_t x = w ^ (c * UN);
+		return ~(((x & ~HAUT) + ~HAUT) | x) & HAUT;
+	};
+	std::uint64_t c3 = egal(0xc3), c2 = egal(0xc2), tete = c3 | c2;
+	std::uint64_t apresc3 = c3 << 8 | (*suite == 0xc3 ? 0x80 : 0);
+	std::uint64_t apresc2 = c2 << 8 | (*suite == 0xc2 ? 0x80 : 0);
+	std::uint64_t seconds = apresc3 | apresc2;
+	std::uint64_t bas = tete & (~tete + 1), haut = tete ^ bas;
+	unsigned char o = p[8]; /* the second byte of a letter begun last */
+
+	/* Every high byte a letter's first or second, the second 80 to BF
+	 * (A0 to BF after C2), and two letters at most. */
+	if ((w & HAUT) != (tete | (seconds & HAUT)) ||
+	    (w << 1 & seconds) != 0 || (~(w << 2) & apresc2) != 0 ||
+	    (haut & (haut - 1)) != 0 ||
+	    (tete >> 63 != 0 &&
+	        ((o & 0xc0) != 0x80 || (p[7] == 0xc2 && o < 0xa0))))
+		return 0;
+	w += apresc3 >> 1;                     /* C3 xx is xx + 0x40 */
+	std::uint64_t avant = (haut >> 7) - 1; /* the later letter first */
+	w = (w & avant) | (w >> 8 & ~avant);
+	avant = (bas >> 7) - 1;
+	w = (w & avant) | (w >> 8 & ~avant);
+	std::memcpy(d, &w, 8);
+	*suite = tete >> 63 != 0 ? p[7] : 0;
+	return 8 - (size_t)(bas != 0) - (size_t)(haut != 0);
+}
+
+#ifdef KORVUM_SSSE3
+/*
+ * For each set of first bytes of letters among eight bytes (one bit a
+ * byte), the places of the bytes to keep, in order, and how many.
+ */
+struct Tri {
+	unsigned char ordre[256][8];
+	unsigned char garde[256];
+};
+static constexpr Tri TRI = [] {
+	Tri t{};
+	for (unsigned m = 0; m < 256; m++) {
+		unsigned char k = 0;
+		for (unsigned char i = 0; i < 8; i++)
+			if ((m >> i & 1) == 0)
+				t.ordre[m][k++] = i;
+		t.garde[m] = k;
+		for (unsigned i = k; i < 8; i++)
+			t.ordre[m][i] = 0x80; /* a zero byte */
+	}
+	return t;
+}();
+
+/*
+ * latin8 sixteen bytes at a time, for processors with SSSE3: the first
+ * bytes of the letters are taken out by a shuffle of each eight.  Any
+ * number of letters; none may begin in the sixteenth byte.  Sixteen bytes
+ * are written at d.
+ */
+__attribute__((target("ssse3"))) static size_t
+latin16(char *d, const unsigned char *p)
+{
+	__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
+	__m128i c3 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc3));
+	__m128i c2 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc2));
+	unsigned haut = (unsigned)_mm_movemask_epi8(v);
+	unsigned tetes = (unsigned)_mm_movemask_epi8(_mm_or_si128(c3, c2));
+	unsigned seconds = tetes << 1;
+	unsigned b6 = (unsigned)_mm_movemask_epi8(_mm_slli_epi16(v, 1));
+	unsigned b5 = (unsigned)_mm_movemask_epi8(_mm_slli_epi16(v, 2));
+	unsigned apresc2 = (unsigned)_mm_movemask_epi8(c2) << 1;
+
+	if (haut != (tetes | seconds) || (tetes & seconds) != 0 ||
+	    (seconds & b6) != 0 || (apresc2 & ~b5) != 0)
+		return 0; /* (a letter begun in the sixteenth byte sets bit 16)
+		           */
+	v = _mm_add_epi8(
+	    v, _mm_and_si128(_mm_slli_si128(c3, 1), _mm_set1_epi8(0x40)));
+	unsigned bas = tetes & 0xff, hautes = tetes >> 8;
+	_mm_storel_epi64((__m128i *)(void *)d,
+	    _mm_shuffle_epi8(
+	        v, _mm_loadl_epi64(
+	               (const __m128i *)(const void *)TRI.ordre[bas])));
+	_mm_storel_epi64((__m128i *)(void *)(d + TRI.garde[bas]),
+	    _mm_shuffle_epi8(_mm_srli_si128(v, 8),
+	        _mm_loadl_epi64(
+	            (const __m128i *)(const void *)TRI.ordre[hautes])));
+	return (size_t)TRI.garde[bas] + TRI.garde[hautes];
+}
+#endif
+
+/*
  * Decode the UTF-8 bytes brut[0, n) to d, and say how many bytes that
  * made: ASCII eight bytes a step, a Latin-1 letter at once, and a byte
  * that is part of no well-formed sequence as its windows-1252 character.
@@ -682,9 +800,32 @@ static size_t
 huit(char *d, size_t n, bool fini)
 {
 	const unsigned char *p = brut, *f = brut + n;
+	unsigned char suite = 0;
 	char *d0 = d;
 
+#ifdef KORVUM_SSSE3
+	static const bool ssse3 = __builtin_cpu_supports("ssse3");
+#endif
 	while (p < f) {
+		size_t l8;
+#ifdef KORVUM_SSSE3
+		if (ssse3 && suite == 0 && f - p >= 16 &&
+		    (l8 = latin16(d, p)) > 0) {
+			d += l8;
+			p += 16;
+			continue;
+		}
+#endif
+		if (f - p > 8 && (l8 = latin8(d, p, &suite)) > 0) {
+			d += l8;
+			p += 8;
+			continue;
+		}
+		if (suite != 0) { /* the second byte of a letter begun */
+			*d++ = (char)((suite & 3) << 6 | (*p++ & 0x3f));
+			suite = 0;
+			continue;
+		}
 		std::uint64_t w, h;
 		std::memcpy(&w, p, 8);
 		std::memcpy(d, &w, 8);

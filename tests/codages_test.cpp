@@ -249,3 +249,27 @@ TEST_F(Korvum, ReadsCutAnywhereGiveTheSameDocument)
 	}
 #endif
 }
+
+// Latin-1 letters are decoded eight and sixteen bytes at a time: each at
+// every offset of a line, alone, in pairs and in runs, beside characters
+// that are not Latin-1 letters.
+TEST_F(Korvum, Utf8LettersAtEveryOffset)
+{
+	struct {
+		std::string utf8, cp1252;
+	} lettres[] = {{"é", "\xe9"}, {"À", "\xc0"}, {"ÿ", "\xff"},
+	    {"«", "\xab"}, {"\u00a0", "\xa0"}, {"\u0085", "&#133;"},
+	    {"€", "\x80"}, {"éé", "\xe9\xe9"},
+	    {"àéîõü", "\xe0\xe9\xee\xf5\xfc"}};
+	std::string source, corps;
+	for (const auto &l : lettres)
+		for (size_t i = 0; i < 40; i++) {
+			std::string a(i, 'a'), b(i % 7, 'b'), c(i % 5, 'c');
+			source +=
+			    a + l.utf8 + b + l.utf8 + ";" + l.utf8 + c + "\n";
+			corps +=
+			    fiche(a + l.cp1252 + b + l.cp1252, l.cp1252 + c);
+		}
+	convertit({{"letters", {";"}, source, corps, ""},
+	    {"letters after a mark", {";"}, BOM8 + source, corps, ""}});
+}
