@@ -134,6 +134,9 @@ static size_t echappes;       /* escapes held in tampon so far */
 static unsigned char brut[BLOC + FENETRE + MARGE]; /* bytes to decode */
 static size_t reste;                               /* how many */
 static bool tari; /* nothing more to read: the end, or 0x1A, was met */
+#ifdef KORVUM_SSSE3
+static bool ssse3; /* the processor has SSSE3's byte shuffle */
+#endif
 static char doc[SORTIE + MARGE]; /* document bytes not yet written */
 static size_t doclen;
 static int canal = 2; /* where messages go: standard error */
@@ -803,9 +806,6 @@ huit(char *d, size_t n, bool fini)
 	unsigned char suite = 0;
 	char *d0 = d;
 
-#ifdef KORVUM_SSSE3
-	static const bool ssse3 = __builtin_cpu_supports("ssse3");
-#endif
 	while (p < f) {
 		size_t l8;
 #ifdef KORVUM_SSSE3
@@ -1047,6 +1047,9 @@ convertir()
 	codage = AUCUN;
 	reste = echappes = 0;
 	tari = false;
+#ifdef KORVUM_SSSE3
+	ssse3 = __builtin_cpu_supports("ssse3");
+#endif
 	taille = 2 * BLOC;
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);

@@ -20,6 +20,8 @@ cp "$exemples/vocabulaire.txt" vocabulaire.txt
 # and the same under names in other scripts.
 printf '<!-- Le\303\247on -->\r\nfen\303\252tre;window\r\n\316\251\302\247om\303\251ga\r\n' >utf8.txt
 printf 'caf\303\251\302\244coffee\r\n\360\237\230\200 \303\251t\303\251;summer\r\n' >>utf8.txt
+{ printf '\377\376'; iconv -f UTF-8 -t UTF-16LE utf8.txt; } >utf16le.txt
+{ printf '\376\377'; iconv -f UTF-8 -t UTF-16BE utf8.txt; } >utf16be.txt
 for nom in 'Ελληνικά' 'словарь' '日本語' 'słówka' 'liste 😀'; do
 	cp utf8.txt "$nom.txt"
 done
@@ -59,11 +61,15 @@ compare epreuve.txt but.xml ';'
 compare epreuve.txt but.xml
 compare epreuve.txt but.xml ''
 compare epreuve.txt but.xml "$(printf '\r')"
-# Separators outside ASCII, in windows-1252 and UTF-8 sources.
+# Separators outside ASCII, in windows-1252, UTF-8 and UTF-16 sources.
 for sep in '§' '¤' 'é'; do
-	compare vocabulaire.txt but.xml "$sep"
-	compare utf8.txt but.xml "$sep"
+	for source in vocabulaire.txt utf8.txt utf16le.txt utf16be.txt; do
+		compare "$source" but.xml "$sep"
+	done
 done
+compare utf16le.txt but.xml ';'
+compare utf16be.txt but.xml ''
+
 # Targets whose last character is outside ASCII, or a letter to upper-case.
 for but in mots.é mots.É mots.ç mots.ß mots.Ω mots.q; do
 	compare utf8.txt "$but" ';'
