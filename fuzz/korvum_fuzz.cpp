@@ -140,19 +140,20 @@ decode(const std::string &source, bool &octets)
 			if (u[i] >= 0xd800 && u[i] < 0xdc00 &&
 			    i + 1 < u.size() && u[i + 1] >= 0xdc00 &&
 			    u[i + 1] < 0xe000) {
-				t += 0x10000 + ((u[i] - 0xd800) << 10) +
-				     (u[i + 1] - 0xdc00);
+				t += (char32_t)(0x10000 +
+				                ((u[i] - 0xd800) << 10) +
+				                (u[i + 1] - 0xdc00));
 				i++;
 			} else
-				t += u[i] >= 0xd800 && u[i] < 0xe000 ? 0xfffd
+				t += u[i] >= 0xd800 && u[i] < 0xe000 ? U'\ufffd'
 				                                     : u[i];
 		if (source.size() % 2 != 0)
-			t += 0xfffd;
+			t += U'\ufffd';
 		return t.substr(0, t.find(0x1a));
 	}
 	bool marque = source.compare(0, 3, "\xef\xbb\xbf") == 0;
 	std::string s = source.substr(marque ? 3 : 0);
-	s = s.substr(0, s.find('\x1a'));
+	s.resize(std::min(s.size(), s.find('\x1a')));
 	bool utf8 = marque;
 	if (!marque) {
 		size_t h = 0;

@@ -13,8 +13,10 @@ printf 'sans s\351parateur\r\n' >liste.txt
 
 echecs=0
 for cp in 850 1252 65001; do
-	script -qec "$wine cmd /c 'chcp $cp >nul & korvum.exe & korvum.exe liste.txt liste.xml ;'" \
-		/dev/null >console-$cp.txt 2>&1 </dev/null || :
+	for commande in korvum.exe 'korvum.exe liste.txt liste.xml ;'; do
+		script -qec "$wine cmd /c 'chcp $cp >nul & $commande'" \
+			/dev/null </dev/null 2>&1 || :
+	done >console-$cp.txt
 	for texte in 'Le séparateur est un caractère blanc par défaut.' \
 		'Pas de séparateur ligne 1.'; do
 		grep -q "$texte" console-$cp.txt || {

@@ -152,9 +152,20 @@ korvum(const std::vector<std::string> &args, const Panne &)
 	PROCESS_INFORMATION pi;
 	std::vector<wchar_t> cmd(ligne.begin(), ligne.end());
 	cmd.push_back(L'\0');
-	if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0,
-	        nullptr, nullptr, &si, &pi))
-		throw std::runtime_error("cannot start " + programme());
+	// Wine, loaded by the other tests running beside this one, now and
+	// then fails to start a process; a real Windows does not. Try again.
+	for (int essai = 0; !CreateProcessW(nullptr, cmd.data(), nullptr,
+	         nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+	     essai++) {
+		if (essai == 5)
+			throw std::runtime_error(
+			    "cannot start " + programme() + ": error " +
+			    std::to_string(GetLastError()));
+		std::fprintf(stderr,
+		    "starting korvum failed (error %lu), again\n",
+		    GetLastError());
+		Sleep(200);
+	}
 	WaitForSingleObject(pi.hProcess, INFINITE);
 	DWORD code = 0;
 	GetExitCodeProcess(pi.hProcess, &code);
