@@ -158,6 +158,8 @@ static char32_t argument(const char *, bool);
 static char32_t car1252(unsigned char);
 static int octet(char32_t);
 static long utf8(const unsigned char *, const unsigned char *, int *);
+static bool decodee();
+static int ecrit(char32_t);
 static size_t interne(char *, char32_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
@@ -172,6 +174,9 @@ static void enregistrement(const char *, size_t, const char *, size_t);
 static void traiter(const char *, const char *, bool);
 static size_t debutsource(char *);
 static size_t latin8(char *, const unsigned char *, unsigned char *);
+#ifdef KORVUM_SSSE3
+static size_t latin8ssse3(char *, const unsigned char *);
+#endif
 static size_t huit(char *, size_t, bool);
 static size_t latin16(
     char *, const unsigned char *, const unsigned char *, bool);
@@ -382,6 +387,23 @@ utf8(const unsigned char *p, const unsigned char *fin, int *n)
 	return c;
 }
 
+/* Whether the source is decoded (UTF-8 or UTF-16), not copied as it is. */
+static inline bool
+decodee()
+{
+	return codage != CP1252 && codage != INCONNU;
+}
+
+/*
+ * The byte a decoded character is written as, or -1 when it is written
+ * as a reference: windows-1252 lacks it, or it is a C1 control character.
+ */
+static inline int
+ecrit(char32_t c)
+{
+	return c >= 0x80 && c < 0xa0 ? -1 : octet(c);
+}
+
 /*
  * Hold the decoded character c at d: its windows-1252 byte, or its
  * escape.  Returns the bytes written.
@@ -389,7 +411,7 @@ utf8(const unsigned char *p, const unsigned char *fin, int *n)
 static inline size_t
 interne(char *d, char32_t c)
 {
-	int b = c >= 0x80 && c < 0xa0 ? -1 : octet(c);
+	int b = ecrit(c);
 
 	if (b >= 0) {
 		d[0] = (char)b;
@@ -473,8 +495,8 @@ cherche(const char *p, const char *fin, int c)
 static const char *
 separateur(const char *s, const char *fin, size_t *n)
 {
-	bool decode = codage != CP1252 && codage != INCONNU;
-	int b = decode && separ >= 0x80 && separ < 0xa0 ? -1 : octet(separ);
+	bool decode = decodee();
+	int b = decode ? ecrit(separ) : octet(separ);
 
 	*n = 1;
 	if (separ == 0) {
@@ -563,7 +585,7 @@ texte(const char *s, size_t n)
 {
 	const char *fin = s + n, *e;
 
-	if (codage == CP1252 || codage == INCONNU || echappes == 0) {
+	if (!decodee() || echappes == 0) {
 		emettre(s, n);
 		return;
 	}
@@ -598,7 +620,7 @@ enregistrement(const char *q, size_t nq, const char *r, size_t nr)
 	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
 
 	if (n > SORTIE - doclen ||
-	    (echappes > 0 && codage != CP1252 && codage != INCONNU &&
+	    (echappes > 0 && decodee() &&
 	        cherche(q, r + nr, ECHAPPE) != nullptr)) {
 		emettre(F, sizeof F - 1);
 		texte(q, nq);
@@ -755,13 +777,13 @@ static constexpr Tri TRI = [] {
 }();
 
 /*
- * latin8 sixteen bytes at a time, for processors with SSSE3: the first
+ * latin8, sixteen bytes at a time, for processors with SSSE3: the first
  * bytes of the letters are taken out by a shuffle of each eight.  Any
  * number of letters; none may begin in the sixteenth byte.  Sixteen bytes
  * are written at d.
  */
 __attribute__((target("ssse3"))) static size_t
-latin16(char *d, const unsigned char *p)
+latin8ssse3(char *d, const unsigned char *p)
 {
 	__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
 	__m128i c3 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc3));
@@ -794,8 +816,9 @@ latin16(char *d, const unsigned char *p)
 
 /*
  * Decode the UTF-8 bytes brut[0, n) to d, and say how many bytes that
- * made: ASCII eight bytes a step, a Latin-1 letter at once, and a byte
- * that is part of no well-formed sequence as its windows-1252 character.
+ * made: ASCII and Latin-1 letters eight or sixteen bytes a step, other
+ * characters one by one, and a byte that is part of no well-formed
+ * sequence as its windows-1252 character.
  * A sequence cut at n waits in brut, with the bytes past n, unless there
  * are no more (fini).
  */
@@ -810,7 +833,7 @@ huit(char *d, size_t n, bool fini)
 		size_t l8;
 #ifdef KORVUM_SSSE3
 		if (ssse3 && suite == 0 && f - p >= 16 &&
-		    (l8 = latin16(d, p)) > 0) {
+		    (l8 = latin8ssse3(d, p)) > 0) {
 			d += l8;
 			p += 16;
 			continue;
@@ -844,19 +867,12 @@ huit(char *d, size_t n, bool fini)
 		if (k == 8)
 			continue;
 
-		unsigned char b = p[0], o = p[1];
-		if ((b == 0xc3 || (b == 0xc2 && o >= 0xa0)) &&
-		    (o & 0xc0) == 0x80 && f - p >= 2) {
-			*d++ = (char)((b & 3) << 6 | (o & 0x3f));
-			p += 2;
-			continue;
-		}
 		int l;
 		long c = utf8(p, f, &l);
 		if (c == -2 && !fini)
 			break; /* the rest of it is still to come */
 		if (c < 0) {
-			c = (long)car1252(b);
+			c = (long)car1252(*p);
 			l = 1;
 		}
 		d += interne(d, (char32_t)c);
