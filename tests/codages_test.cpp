@@ -97,6 +97,9 @@ TEST_F(Korvum, UnmarkedSourceIsUtf8WhenItsWindowIsWellFormed)
 	        ""},
 	    {"0x1A before the first byte above 127", {";"}, "a;b\n\x1a\xe9",
 	        fiche("a", "b"), ""},
+	    {"a zero byte in the window is not a stray byte", {";"},
+	        "\xc3\xa9;e\0x\n\xc3\xa0;a\n"s,
+	        fiche("\xe9", "e") + fiche("\xe0", "a"), ""},
 	    {"ASCII only", {";"}, "a;b\n", fiche("a", "b"), ""},
 	});
 }
@@ -177,6 +180,13 @@ TEST_F(Korvum, Utf16LineRules)
 	        fiche("a", "b&#65533;"), ""},
 	    {"a pair", {";"}, utf16(u"a;\xd83d\xde00"), fiche("a", "&#128512;"),
 	        ""},
+	    {"the last low surrogate alone", {";"}, utf16(u"a;\xdfff\r\n"),
+	        fiche("a", "&#65533;"), ""},
+	    {"the last high surrogate before a letter", {";"},
+	        utf16(u"a;\xdbff"
+	              u"b\r\n",
+	            true),
+	        fiche("a", "&#65533;b"), ""},
 	});
 }
 
@@ -270,6 +280,14 @@ TEST_F(Korvum, Utf8LettersAtEveryOffset)
 			corps +=
 			    fiche(a + l.cp1252 + b + l.cp1252, l.cp1252 + c);
 		}
-	convertit({{"letters", {";"}, source, corps, ""},
-	    {"letters after a mark", {";"}, BOM8 + source, corps, ""}});
+	std::vector<Cas> cas = {{"letters", {";"}, source, corps, ""},
+	    {"letters after a mark", {";"}, BOM8 + source, corps, ""}};
+	// Sources that end at every offset of the steps, so that the last
+	// step has every length from 1 to 16 bytes.
+	for (size_t n = 0; n < 40; n++)
+		cas.push_back({"a source of " + std::to_string(n + 3) +
+		                   " bytes after its mark",
+		    {";"}, BOM8 + "é;" + std::string(n, 'a'),
+		    fiche("\xe9", std::string(n, 'a')), ""});
+	convertit(cas);
 }
