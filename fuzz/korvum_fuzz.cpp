@@ -12,15 +12,19 @@
 //  - read back as windows-1252 with its references resolved, each record
 //    holds the source's characters (where the source has no '&' or '<'
 //    that would stand for markup);
-//  - the same source converted twice gives the same bytes;
+//  - the same source converted with every vector step the processor has
+//    gives the same bytes;
 //  - nothing is written to standard output.
-#define KORVUM_SANS_MAIN
-// The program itself, without its main: the fuzzer calls its procedures.
-#include "../src/korvum.cpp" // NOLINT(bugprone-suspicious-include)
+// It links the program's own files, but main, and calls rediger as main
+// does once both files are open.
+#include "extern.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,9 +78,10 @@ separateurfuzz(unsigned char b)
 	return b >= 0x90 && b < 0xa0 ? AILLEURS[b & 7] : car1252(b);
 }
 
-// What main does once both files are open, on memory files.
+// What main does once both files are open, on memory files, with the
+// vector steps j.
 static void
-convertit(const std::string &source, char32_t sep, std::string &texte,
+convertit(const std::string &source, char32_t sep, Jeu j, std::string &texte,
     std::string &messages, std::string &out)
 {
 	int sauve = dup(1), sortiestd = fichier("");
@@ -86,8 +91,7 @@ convertit(const std::string &source, char32_t sep, std::string &texte,
 	canal = fichier("");
 	separ = sep;
 	typedoc = 'L';
-	ligne = 0;
-	doclen = 0;
+	jeu = j;
 	rediger();
 	close(entree);
 	texte = relis(sortie);
@@ -187,7 +191,7 @@ ecrit(const std::u32string &t, bool octets)
 {
 	std::string s;
 	for (char32_t c : t) {
-		int b = octet(c);
+		int b = octet1252(c);
 		if (octets)
 			s += (char)c;
 		else if (b >= 0 && (c < 0x80 || c >= 0xa0))
@@ -237,8 +241,8 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 		l.resize(l.find_last_not_of(U" \t") + 1);
 		char32_t cible = sep;
 		if (octets && sep != 0)
-			cible =
-			    octet(sep) < 0 ? 0xffffffff : (char32_t)octet(sep);
+			cible = octet1252(sep) < 0 ? 0xffffffff
+			                           : (char32_t)octet1252(sep);
 		size_t p = sep == 0 ? l.size() : l.find(cible);
 		if (p == std::u32string::npos) {
 			messages += AVERTISSEMENT + std::to_string(n) + ".\n";
@@ -336,7 +340,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 
 	std::string texte, messages, out, texte2, messages2, out2, attendu,
 	    attenduerr;
-	convertit(source, sep, texte, messages, out);
+	convertit(source, sep, BASE, texte, messages, out);
 	proprietes(texte, messages);
 	Fiches fiches;
 	bool balises;
@@ -349,10 +353,15 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 	// reference once in the document.
 	if (!balises && relire(texte) != fiches)
 		faux("the records read back are not the source's text");
-	convertit(source, sep, texte2, messages2, out2);
-	if (texte2 != texte || messages2 != messages)
-		faux("two conversions of one source differ");
-	if (!out.empty() || !out2.empty())
+	// Every wider step this processor has gives the same bytes.
+	for (Jeu j = BASE; j < jeuprocesseur();) {
+		j = (Jeu)(j + 1);
+		convertit(source, sep, j, texte2, messages2, out2);
+		if (texte2 != texte || messages2 != messages)
+			faux("two vector steps give different documents");
+		out += out2;
+	}
+	if (!out.empty())
 		faux("something was written on standard output");
 	return 0;
 }

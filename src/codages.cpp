@@ -1,0 +1,414 @@
+/*
+ * The encodings: windows-1252's table both ways, one UTF-8 sequence, and
+ * UTF-8 and UTF-16 decoded into the text the line loop reads:
+ * windows-1252, with an escape for each character that must become a
+ * reference (see ECH in defs.h).  ASCII and Latin-1 letters, which make
+ * most of a Western list, go eight or sixteen bytes a step; each vector
+ * step stands beside the plain loop that does the same.
+ */
+
+#include "extern.h"
+
+#include <bit>
+#include <cstring>
+
+#ifdef KORVUM_SSE2
+#include <emmintrin.h>
+#endif
+#ifdef KORVUM_SSSE3
+#include <tmmintrin.h>
+#endif
+
+/*
+ * windows-1252's characters for the bytes 0x80 to 0x9F, as Windows maps
+ * them: the five bytes it leaves unassigned stand for the control
+ * characters of the same number, so that every byte is a character.
+ */
+static const char16_t CAR1252[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e,
+    0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d,
+    0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013,
+    0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
+
+size_t echappes; /* escapes held in the decoded text so far */
+
+static size_t interne(char *, char32_t);
+static size_t pasutf8(char *, const unsigned char *, unsigned char *);
+#ifdef KORVUM_SSSE3
+static size_t pasutf8ssse3(char *, const unsigned char *);
+#endif
+static size_t latinutf16(
+    char *, const unsigned char *, const unsigned char *, bool);
+
+/* The windows-1252 character of a byte. */
+char32_t
+car1252(unsigned char b)
+{
+	return b >= 0x80 && b < 0xa0 ? CAR1252[b - 0x80] : b;
+}
+
+/* The windows-1252 byte of a character, or -1 when it has none. */
+int
+octet1252(char32_t c)
+{
+	if (c < 0x80 || (c >= 0xa0 && c <= 0xff))
+		return (int)c;
+	for (int i = 0; i < 32; i++)
+		if (CAR1252[i] == c)
+			return 0x80 + i;
+	return -1;
+}
+
+/*
+ * The character that the well-formed UTF-8 sequence at p encodes, its
+ * length in *n.  -1 when the bytes at p are not one: an overlong form, a
+ * surrogate, a value above U+10FFFF; -2 when fin cuts them short before
+ * they went wrong.
+ */
+long
+sequenceutf8(const unsigned char *p, const unsigned char *fin, int *n)
+{
+	unsigned char b = p[0];
+	unsigned char bas = 0x80, haut = 0xbf; /* the second byte's range */
+	long c;
+
+	if (b < 0x80) {
+		*n = 1;
+		return b;
+	}
+	if (b >= 0xc2 && b <= 0xdf) {
+		*n = 2;
+		c = b & 0x1f;
+	} else if (b >= 0xe0 && b <= 0xef) {
+		*n = 3;
+		c = b & 0x0f;
+		if (b == 0xe0)
+			bas = 0xa0;
+		else if (b == 0xed)
+			haut = 0x9f;
+	} else if (b >= 0xf0 && b <= 0xf4) {
+		*n = 4;
+		c = b & 0x07;
+		if (b == 0xf0)
+			bas = 0x90;
+		else if (b == 0xf4)
+			haut = 0x8f;
+	} else
+		return -1;
+	for (int i = 1; i < *n; i++) {
+		if (p + i == fin)
+			return -2;
+		if (p[i] < (i == 1 ? bas : 0x80) ||
+		    p[i] > (i == 1 ? haut : 0xbf))
+			return -1;
+		c = c << 6 | (p[i] & 0x3f);
+	}
+	return c;
+}
+
+/* The widest steps this processor can take. */
+Jeu
+jeuprocesseur()
+{
+#ifdef KORVUM_SSSE3
+	if (__builtin_cpu_supports("ssse3"))
+		return SSSE3;
+#endif
+	return BASE;
+}
+
+/*
+ * The byte a decoded character is held as, or -1 when it is held as an
+ * escape: windows-1252 lacks it, or it is a C1 control character.
+ */
+int
+octetinterne(char32_t c)
+{
+	return c >= 0x80 && c < 0xa0 ? -1 : octet1252(c);
+}
+
+/*
+ * Hold the decoded character c at d: its windows-1252 byte, or its
+ * escape.  Returns the bytes written.
+ */
+static inline size_t
+interne(char *d, char32_t c)
+{
+	int b = octetinterne(c);
+
+	if (b >= 0) {
+		d[0] = (char)b;
+		return 1;
+	}
+	d[0] = (char)ECH;
+	d[1] = (char)(0x80 | (c >> 14 & 0x7f));
+	d[2] = (char)(0x80 | (c >> 7 & 0x7f));
+	d[3] = (char)(0x80 | (c & 0x7f));
+	echappes++;
+	return LECH;
+}
+
+/*
+ * Decode the eight UTF-8 bytes at p to d when they are ASCII and at most
+ * two Latin-1 letters (C2 A0 to C3 BF: the letters of French and of most
+ * Western lists), all in one go, with no branch for where the letters
+ * stand; say how many bytes that made, 0 when the bytes are anything
+ * else.  A letter's second byte becomes its windows-1252 byte, and its
+ * first is taken out by shifting what follows it down by one.  A letter
+ * may begin in the eighth byte (*suite then holds that byte for the next
+ * eight, whose first it ends) or have begun in the last eight.  p[8] must
+ * be readable; eight bytes are written at d.
+ */
+static inline size_t
+pasutf8(char *d, const unsigned char *p, unsigned char *suite)
+{
+	const std::uint64_t UN = 0x0101010101010101u,
+	                    HAUT = 0x8080808080808080u;
+	std::uint64_t w;
+
+	if constexpr (std::endian::native != std::endian::little)
+		return 0;
+	std::memcpy(&w, p, 8);
+	/* One bit (a byte's high bit) for each byte equal to c. */
+	auto egal = [w](std::uint64_t c) {
+		std::uint64_t x = w ^ (c * UN);
+		return ~(((x & ~HAUT) + ~HAUT) | x) & HAUT;
+	};
+	std::uint64_t c3 = egal(0xc3), c2 = egal(0xc2), tete = c3 | c2;
+	std::uint64_t apresc3 = c3 << 8 | (*suite == 0xc3 ? 0x80 : 0);
+	std::uint64_t apresc2 = c2 << 8 | (*suite == 0xc2 ? 0x80 : 0);
+	std::uint64_t seconds = apresc3 | apresc2;
+	std::uint64_t bas = tete & (~tete + 1), haut = tete ^ bas;
+	unsigned char o = p[8]; /* the second byte of a letter begun last */
+
+	/* Every high byte a letter's first or second, the second 80 to BF
+	 * (A0 to BF after C2), and two letters at most. */
+	if ((w & HAUT) != (tete | (seconds & HAUT)) ||
+	    (w << 1 & seconds) != 0 || (~(w << 2) & apresc2) != 0 ||
+	    (haut & (haut - 1)) != 0 ||
+	    (tete >> 63 != 0 &&
+	        ((o & 0xc0) != 0x80 || (p[7] == 0xc2 && o < 0xa0))))
+		return 0;
+	w += apresc3 >> 1;                     /* C3 xx is xx + 0x40 */
+	std::uint64_t avant = (haut >> 7) - 1; /* the later letter first */
+	w = (w & avant) | (w >> 8 & ~avant);
+	avant = (bas >> 7) - 1;
+	w = (w & avant) | (w >> 8 & ~avant);
+	std::memcpy(d, &w, 8);
+	*suite = tete >> 63 != 0 ? p[7] : 0;
+	return 8 - (size_t)(bas != 0) - (size_t)(haut != 0);
+}
+
+#ifdef KORVUM_SSSE3
+/*
+ * For each set of first bytes of letters among eight bytes (one bit a
+ * byte), the places of the bytes to keep, in order, and how many.
+ */
+struct Tri {
+	unsigned char ordre[256][8];
+	unsigned char garde[256];
+};
+static constexpr Tri TRI = [] {
+	Tri t{};
+	for (unsigned m = 0; m < 256; m++) {
+		unsigned char k = 0;
+		for (unsigned char i = 0; i < 8; i++)
+			if ((m >> i & 1) == 0)
+				t.ordre[m][k++] = i;
+		t.garde[m] = k;
+		for (unsigned i = k; i < 8; i++)
+			t.ordre[m][i] = 0x80; /* a zero byte */
+	}
+	return t;
+}();
+
+/*
+ * pasutf8, sixteen bytes at a time, for processors with SSSE3: the first
+ * bytes of the letters are taken out by a shuffle of each eight.  Any
+ * number of letters; none may begin in the sixteenth byte.  Sixteen bytes
+ * are written at d.
+ */
+__attribute__((target("ssse3"))) static size_t
+pasutf8ssse3(char *d, const unsigned char *p)
+{
+	__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
+	__m128i c3 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc3));
+	__m128i c2 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc2));
+	unsigned haut = (unsigned)_mm_movemask_epi8(v);
+	unsigned tetes = (unsigned)_mm_movemask_epi8(_mm_or_si128(c3, c2));
+	unsigned seconds = tetes << 1;
+	unsigned b6 = (unsigned)_mm_movemask_epi8(_mm_slli_epi16(v, 1));
+	unsigned b5 = (unsigned)_mm_movemask_epi8(_mm_slli_epi16(v, 2));
+	unsigned apresc2 = (unsigned)_mm_movemask_epi8(c2) << 1;
+
+	if (haut != (tetes | seconds) || (tetes & seconds) != 0 ||
+	    (seconds & b6) != 0 || (apresc2 & ~b5) != 0)
+		return 0; /* (a letter begun in the sixteenth byte sets bit 16)
+		           */
+	v = _mm_add_epi8(
+	    v, _mm_and_si128(_mm_slli_si128(c3, 1), _mm_set1_epi8(0x40)));
+	unsigned bas = tetes & 0xff, hautes = tetes >> 8;
+	_mm_storel_epi64((__m128i *)(void *)d,
+	    _mm_shuffle_epi8(
+	        v, _mm_loadl_epi64(
+	               (const __m128i *)(const void *)TRI.ordre[bas])));
+	_mm_storel_epi64((__m128i *)(void *)(d + TRI.garde[bas]),
+	    _mm_shuffle_epi8(_mm_srli_si128(v, 8),
+	        _mm_loadl_epi64(
+	            (const __m128i *)(const void *)TRI.ordre[hautes])));
+	return (size_t)TRI.garde[bas] + TRI.garde[hautes];
+}
+#endif
+
+/*
+ * Decode the UTF-8 bytes [p, p + n) to d, and say how many bytes that
+ * made, and in *pris how many were read: ASCII and Latin-1 letters eight
+ * or sixteen bytes a step, other characters one by one, and a byte that
+ * is part of no well-formed sequence as its windows-1252 character.  A
+ * sequence cut at n is left unread, unless there are no more bytes
+ * (fini).  The steps may read up to 16 bytes past n.
+ */
+size_t
+decodeutf8(char *d, const unsigned char *p, size_t n, bool fini, size_t *pris)
+{
+	const unsigned char *p0 = p, *f = p + n;
+	unsigned char suite = 0;
+	char *d0 = d;
+
+	while (p < f) {
+		size_t l8;
+#ifdef KORVUM_SSSE3
+		if (jeu == SSSE3 && suite == 0 && f - p >= 16 &&
+		    (l8 = pasutf8ssse3(d, p)) > 0) {
+			d += l8;
+			p += 16;
+			continue;
+		}
+#endif
+		if (f - p > 8 && (l8 = pasutf8(d, p, &suite)) > 0) {
+			d += l8;
+			p += 8;
+			continue;
+		}
+		if (suite != 0) { /* the second byte of a letter begun */
+			*d++ = (char)((suite & 3) << 6 | (*p++ & 0x3f));
+			suite = 0;
+			continue;
+		}
+		std::uint64_t w, h;
+		std::memcpy(&w, p, 8);
+		std::memcpy(d, &w, 8);
+		h = w & 0x8080808080808080u;
+		size_t k = h == 0 ? 8
+		           : std::endian::native == std::endian::little
+		               ? (size_t)std::countr_zero(h) / 8
+		               : (size_t)std::countl_zero(h) / 8;
+		if (k >= (size_t)(f - p)) {
+			d += f - p;
+			p = f;
+			break;
+		}
+		p += k;
+		d += k;
+		if (k == 8)
+			continue;
+
+		int l;
+		long c = sequenceutf8(p, f, &l);
+		if (c == -2 && !fini)
+			break; /* the rest of it is still to come */
+		if (c < 0) {
+			c = (long)car1252(*p);
+			l = 1;
+		}
+		d += interne(d, (char32_t)c);
+		p += l;
+	}
+	*pris = (size_t)(p - p0);
+	return (size_t)(d - d0);
+}
+
+/*
+ * Copy the characters that begin the UTF-16 bytes [p, f) to d while each
+ * is its own windows-1252 byte (below 256, and not a C1 control), and
+ * say how many: eight a step with SSE2, then one by one.  Up to seven
+ * bytes past them may be written at d.
+ */
+static inline size_t
+latinutf16(char *d, const unsigned char *p, const unsigned char *f, bool be)
+{
+	size_t k = 0;
+#ifdef KORVUM_SSE2
+	const __m128i haut = _mm_set1_epi16((short)0xff00);
+	const __m128i c1 = _mm_set1_epi16((short)0xffe0);
+	const __m128i x80 = _mm_set1_epi16(0x80);
+	for (; f - p >= 16; p += 16, k += 8) {
+		__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
+		if (be)
+			v = _mm_or_si128(
+			    _mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+		__m128i bas = _mm_cmpeq_epi16(
+		    _mm_and_si128(v, haut), _mm_setzero_si128());
+		__m128i ctl = _mm_cmpeq_epi16(_mm_and_si128(v, c1), x80);
+		unsigned m =
+		    (unsigned)_mm_movemask_epi8(_mm_andnot_si128(ctl, bas));
+		_mm_storel_epi64(
+		    (__m128i *)(void *)(d + k), _mm_packus_epi16(v, v));
+		if (m != 0xffff)
+			return k + (size_t)std::countr_zero(~m) / 2;
+	}
+#endif
+	const int lo = be ? 1 : 0; /* the low byte's place */
+	for (; f - p >= 2; p += 2, k++) {
+		if (p[1 - lo] != 0 || (p[lo] & 0xe0) == 0x80)
+			break;
+		d[k] = (char)p[lo];
+	}
+	return k;
+}
+
+/*
+ * Decode the UTF-16 bytes [p, p + n), big-endian when be, to d, and say
+ * how many bytes that made, and in *pris how many were read.  An
+ * unpaired surrogate reads as U+FFFD.  A unit or a pair cut at n is left
+ * unread, unless there are no more bytes (fini): then a last odd byte
+ * reads as U+FFFD too.
+ */
+size_t
+decodeutf16(
+    char *d, const unsigned char *p, size_t n, bool be, bool fini, size_t *pris)
+{
+	const int hi = be ? 0 : 1; /* the high byte's place */
+	const unsigned char *p0 = p, *f = p + n;
+	char *d0 = d;
+
+	while (f - p >= 2) {
+		size_t k = latinutf16(d, p, f, be);
+		d += k;
+		p += 2 * k;
+		if (f - p < 2)
+			break;
+		char32_t u = (char32_t)(p[hi] << 8 | p[1 - hi]);
+		if (u >= 0xd800 && u <= 0xdbff) {
+			if (f - p < 4 && !fini)
+				break;
+			char32_t v =
+			    f - p < 4 ? 0
+			              : (char32_t)(p[2 + hi] << 8 | p[3 - hi]);
+			if (v >= 0xdc00 && v <= 0xdfff) {
+				u = 0x10000 + ((u - 0xd800) << 10) +
+				    (v - 0xdc00);
+				p += 2;
+			} else
+				u = 0xfffd;
+		} else if (u >= 0xdc00 && u <= 0xdfff)
+			u = 0xfffd;
+		d += interne(d, u);
+		p += 2;
+	}
+	if (fini && p < f) {
+		d += interne(d, 0xfffd);
+		p = f;
+	}
+	*pris = (size_t)(p - p0);
+	return (size_t)(d - d0);
+}

@@ -1,0 +1,69 @@
+/*
+ * korvum's sizes, the encodings it reads, and the form in which decoded
+ * text is held: what every file of the program, and its tests, agree on.
+ */
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+/*
+ * Read size, and the size of the document's output buffer (the fuzzer
+ * makes them small, to reach their edges often).  Both buffers have MARGE
+ * bytes to spare past their end, so that the scans and copies can work in
+ * steps of 8 to 64 bytes and step over the end of what they handle.
+ */
+#ifndef KORVUM_BLOC
+#define KORVUM_BLOC 262144 /* 256 KiB */
+#endif
+inline constexpr size_t BLOC = KORVUM_BLOC;
+inline constexpr size_t TAILLEDOC = KORVUM_BLOC;
+inline constexpr size_t MARGE = 64;
+
+/*
+ * How much of a source without byte-order mark is looked at, from its
+ * first byte above 127, to tell UTF-8 from windows-1252.
+ */
+#ifndef KORVUM_FENETRE
+#define KORVUM_FENETRE 65536
+#endif
+inline constexpr size_t FENETRE = KORVUM_FENETRE;
+inline constexpr size_t NULLE = SIZE_MAX; /* no such position */
+
+/* SSE2 is there on every x86-64 processor; SSSE3 is asked at run time. */
+#if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
+#define KORVUM_SSE2 1
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(KORVUM_SANS_SIMD)
+#define KORVUM_SSSE3 1
+#endif
+
+/* The source's encoding; AUCUN until its first bytes are read. */
+enum Codage { AUCUN, INCONNU, CP1252, UTF8, UTF16LE, UTF16BE };
+
+/*
+ * The widest vector steps the decoders may take: the processor's, asked
+ * once by main; the fuzzer sets each in turn and compares.
+ */
+enum Jeu { BASE, SSSE3 };
+
+/*
+ * A decoded source is held in windows-1252, the document's encoding, so
+ * that its lines are found, split and copied as a windows-1252 source's
+ * are.  A character that must be written as a reference (one that
+ * windows-1252 lacks, or a C1 control character, whose unassigned bytes
+ * XML readers refuse) is held as the escape ECH and three bytes of seven
+ * bits of its value, each with its high bit set: no byte of it can be
+ * taken for a line end, a blank, '<' or an ASCII separator.  ECH stands
+ * for a C1 control character, so no other character is held as it.
+ */
+inline constexpr unsigned char ECH = 0x81;
+inline constexpr size_t LECH = 4;
+
+/* The character that the escape at p holds. */
+inline char32_t
+caractereech(const char *p)
+{
+	return (
+	    char32_t)((p[1] & 0x7f) << 14 | (p[2] & 0x7f) << 7 | (p[3] & 0x7f));
+}

@@ -1,0 +1,81 @@
+/*
+ * What crosses korvum's files: the messages, the state of a run and the
+ * procedures that more than one file calls (defs.h holds the sizes and
+ * the types).
+ *
+ *	main.cpp	the command line, and main
+ *	korvum.cpp	the run: the fatal path, the line loop, the line rules
+ *	document.cpp	the document: its output buffer, records, references
+ *	source.cpp	the source: its mark, its encoding, its text
+ *	codages.cpp	windows-1252's table, UTF-8 and UTF-16 decoded
+ *	posix.cpp	the system, on POSIX systems
+ *	windows.cpp	the system, on Windows
+ */
+#pragma once
+
+#include "defs.h"
+
+/* The messages, in UTF-8; the Windows build writes them for its console. */
+inline constexpr char SYNTAXE[] =
+    "Syntaxe : \"korvum <fichier_source> <fichier_but> <séparateur>\"\n";
+inline constexpr char DEFAUT[] = "Le séparateur est un caractère blanc par "
+                                 "défaut.\n";
+inline constexpr char OUVRIRENTREE[] =
+    "Impossible d'ouvrir le fichier d'entrée!\n";
+inline constexpr char OUVRIRSORTIE[] =
+    "Impossible d'ouvrir le fichier de sortie!\n";
+inline constexpr char LIRE[] = "Impossible de lire le fichier d'entrée!\n";
+inline constexpr char ECRIRE[] = "Impossible d'écrire le fichier de sortie!\n";
+inline constexpr char MEMEFICHIER[] =
+    "Le fichier de sortie est le fichier d'entrée!\n";
+inline constexpr char PASDESEPAR[] = "Pas de séparateur ligne ";
+
+/* korvum.cpp: the state of a run, and the run. */
+extern int entree;            /* the source */
+extern int sortie;            /* the target document */
+extern int canal;             /* where messages go: standard error */
+extern char32_t separ;        /* separator character; 0 for none */
+extern std::int64_t ligne;    /* physical line number */
+extern unsigned char typedoc; /* TYPE of the root element */
+extern Jeu jeu;               /* the vector steps the decoders take */
+
+void rediger();
+bool fermetout();
+[[noreturn]] void erreur(const char *);
+const char *cherche(const char *, const char *, int);
+
+/* document.cpp */
+void ouvrirdocument();
+void fermerdocument();
+void balise(const char *, size_t, bool);
+void enregistrement(const char *, size_t, const char *, size_t);
+
+/* source.cpp */
+void ouvrirtexte();
+size_t remplir(char *, size_t);
+void tarir();
+bool codageconnu();
+bool decodee();
+size_t premierhaut(const char *, size_t);
+bool choisircodage(const char *, const char *);
+
+/* codages.cpp */
+char32_t car1252(unsigned char);
+int octet1252(char32_t);
+long sequenceutf8(const unsigned char *, const unsigned char *, int *);
+extern size_t echappes; /* escapes held in the decoded text so far */
+Jeu jeuprocesseur();
+int octetinterne(char32_t);
+size_t decodeutf8(char *, const unsigned char *, size_t, bool, size_t *);
+size_t decodeutf16(char *, const unsigned char *, size_t, bool, bool, size_t *);
+
+/* posix.cpp or windows.cpp */
+void preparer(int *, char ***);
+int ouvrirsource(const char *);
+bool memefichier(const char *);
+int ouvrirbut(const char *);
+bool lire(char *, size_t, size_t *);
+bool ecrire(const char *, size_t);
+bool fermer(int);
+void tronquer();
+void message(const char *, size_t);

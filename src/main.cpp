@@ -1,0 +1,101 @@
+/*
+ * korvum: turn a text file of two-column lines into an XML document of
+ * Q/R records.
+ *
+ *	korvum fichier_source fichier_but [séparateur]
+ *
+ * A line that holds the separator (a space by default) becomes the record
+ * <F><Q>before</Q><R>after</R></F>.  A line whose first non-blank
+ * character is '<' is copied as it is, so that the source can carry markup
+ * of its own.  Blank lines are skipped, and any other line is reported on
+ * standard error with its number.  The root element's TYPE is the last
+ * character of the target's name, upper-cased.
+ *
+ * The source is read the way a Windows text stream reads it (CR LF is one
+ * LF, a lone CR stays, the character 0x1A ends the source) and every line
+ * of the document ends in CR LF, so that the same source and command line
+ * give the same bytes on every platform.
+ *
+ * The document is in windows-1252, the encoding its readers expect.  The
+ * source may be in windows-1252, which is copied byte for byte, or in
+ * UTF-8 or UTF-16, as today's editors save it.  Such a source is decoded
+ * into windows-1252 as it is read, so that the lines are found in one way
+ * for every source; a character that windows-1252 lacks is written as a
+ * character reference (&#937;) once its line was split.
+ *
+ * The source is read and the document written in large blocks; a line is
+ * handled whole, however long, straight from the read buffer.
+ *
+ * This file holds the command line; extern.h says where the rest is.
+ */
+
+#include "extern.h"
+
+#include <cstring>
+
+static char32_t caractereargument(const char *, bool);
+
+int
+main(int argc, char *argv[])
+{
+	preparer(&argc, &argv);
+	if (argc <= 2) {
+		message(SYNTAXE, sizeof SYNTAXE - 1);
+		message(DEFAUT, sizeof DEFAUT - 1);
+		fermetout();
+		return 0;
+	}
+
+	if ((entree = ouvrirsource(argv[1])) < 0)
+		erreur(OUVRIRENTREE);
+	if (memefichier(argv[2]))
+		erreur(MEMEFICHIER);
+	if ((sortie = ouvrirbut(argv[2])) < 0)
+		erreur(OUVRIRSORTIE);
+
+	char32_t c = caractereargument(argv[2], true);
+	int b = octet1252(c);
+	typedoc = c >= 'a' && c <= 'z' ? (unsigned char)(c - 'a' + 'A')
+	          : b >= 0             ? (unsigned char)b
+	                               : '?';
+	if (argc >= 4)
+		separ = caractereargument(argv[3], false);
+	jeu = jeuprocesseur();
+
+	rediger();
+	if (!fermetout())
+		erreur(ECRIRE);
+	return 0;
+}
+
+/*
+ * The first (or the last) character of a command-line argument, 0 when it
+ * is empty.  An argument that is well-formed UTF-8 is read as UTF-8, as a
+ * UTF-8 terminal or the Windows build hands it over; any other is read as
+ * windows-1252, a character a byte.
+ */
+static char32_t
+caractereargument(const char *a, bool dernier)
+{
+	const auto *p = (const unsigned char *)a;
+	const auto *fin = p + std::strlen(a);
+	long premier = -1, c = 0;
+	int n = 1;
+
+	for (const unsigned char *q = p; q < fin; q += n) {
+		c = sequenceutf8(q, fin, &n);
+#ifdef _WIN32
+		/* A Windows name may hold a lone surrogate: one character. */
+		if (c < 0 && fin - q >= 3 && q[0] == 0xed &&
+		    (q[1] & 0xe0) == 0xa0 && (q[2] & 0xc0) == 0x80) {
+			c = 0xd000 | (q[1] & 0x3f) << 6 | (q[2] & 0x3f);
+			n = 3;
+		}
+#endif
+		if (c < 0)
+			return car1252(dernier ? fin[-1] : p[0]);
+		if (premier < 0)
+			premier = c;
+	}
+	return (char32_t)(dernier ? c : premier < 0 ? 0 : premier);
+}
