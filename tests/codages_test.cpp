@@ -45,13 +45,13 @@ TEST_F(Korvum, ByteOrderMarkNamesTheEncoding)
 	});
 }
 
-// Without a mark, a source is UTF-8 when the 65,536 bytes from its first
+// Without a mark, a source is UTF-8 when the FENETRE bytes from its first
 // byte above 127 are well-formed UTF-8, and windows-1252 otherwise. The
 // first line tells which: é reads as \xe9 in UTF-8 and stays \xc3\xa9 in
 // windows-1252. The probe bytes stand `a` bytes past that first é.
 TEST_F(Korvum, UnmarkedSourceIsUtf8WhenItsWindowIsWellFormed)
 {
-	const size_t W = 65536;
+	const size_t W = FENETRE;
 	struct {
 		const char *quoi;
 		size_t a;
@@ -236,10 +236,11 @@ TEST_F(Korvum, ReadsCutAnywhereGiveTheSameDocument)
 	    BOM8 + "<!-- Leçon -->\nfenêtre;window\n😀;x\n",
 	    utf16(u"<!-- Leçon -->\r\n😀;\xd83d\r\nfenêtre;w\r\n"),
 	    utf16(u"a;😀\r\nb;c", true) + "d",
-	    fenetre(65535) + "\xe2\x82\xac;p\n", // across the window's end
-	    fenetre(65536) + "\xe9;p\n",         // a stray byte past it
-	    "abc;d\nxyz\n" + fenetre(100),       // ASCII lines first
-	    "ma\xe7on;mason\n",                  // windows-1252
+	    fenetre(FENETRE - 1) +
+	        "\xe2\x82\xac;p\n",        // across the window's end
+	    fenetre(FENETRE) + "\xe9;p\n", // a stray byte past it
+	    "abc;d\nxyz\n" + fenetre(100), // ASCII lines first
+	    "ma\xe7on;mason\n",            // windows-1252
 	};
 	for (const auto &s : sources) {
 		ecris("source.txt", s);

@@ -3,6 +3,7 @@
 // each source and compares the document, standard error and status whole.
 #pragma once
 
+#include "defs.h" // korvum's buffer and window sizes
 #include "lancer.hpp"
 
 #include <gtest/gtest.h>

@@ -143,14 +143,13 @@ TEST_F(Korvum, WindowsTextStreamRules)
 	        "", ""},
 	    {"0x1A between CR and LF", {";"}, "a;b\r\x1a\n", fiche("a", "b\r"),
 	        ""},
-	    // 256 KiB are read at a time.
 	    {"0x1A in the second read block", {";"},
-	        std::string((256 << 10) - 1, '\n') + "a;b\n\x1a"
-	                                             "c;d\n",
+	        std::string(BLOC - 1, '\n') + "a;b\n\x1a"
+	                                      "c;d\n",
 	        fiche("a", "b"), ""},
 	    {"0x1A first in the second read block", {";"},
-	        std::string(256 << 10, '\n') + "\x1a"
-	                                       "c;d\n",
+	        std::string(BLOC, '\n') + "\x1a"
+	                                  "c;d\n",
 	        "", ""},
 	});
 }
@@ -190,12 +189,12 @@ TEST_F(Korvum, LongLines)
 	});
 }
 
-// The document's 256 KiB output buffer filled by its first line, a markup
+// The document's output buffer (TAILLEDOC) filled by its first line, a markup
 // line or a record, to a byte short of its size, to its size and past
 // it; the lines after fill it more than once again.
 TEST_F(Korvum, OutputBufferEdges)
 {
-	const size_t SORTIE = 256 << 10, avant = document("").rfind('<');
+	const size_t avant = document("").rfind('<');
 	std::string suite, corps;
 	for (int i = 0; i < 8000; i++) {
 		std::string n = std::to_string(i);
@@ -204,8 +203,10 @@ TEST_F(Korvum, OutputBufferEdges)
 	}
 	std::vector<Cas> cas;
 	for (int d = -1; d <= 3; d++) {
-		std::string m = "<" + std::string(SORTIE + d - avant - 3, '-');
-		std::string r(SORTIE + d - avant - fiche("q", "").size(), 'r');
+		std::string m =
+		    "<" + std::string(TAILLEDOC + d - avant - 3, '-');
+		std::string r(
+		    TAILLEDOC + d - avant - fiche("q", "").size(), 'r');
 		std::string de = " to its size " + std::to_string(d);
 		cas.push_back({"markup" + de, {";"}, m + "\n" + suite,
 		    m + "\r\n" + corps, ""});
@@ -241,14 +242,13 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 	convertit({{"three megabytes", {";"}, source, corps, ""}});
 }
 
-// Read blocks (256 KiB) that end on every offset of a 64-byte stretch,
+// Read blocks (BLOC) that end on every offset of a 64-byte stretch,
 // in the middle of a line or right after its LF, with old lines in the
 // buffer past the end; a CR LF and zero bytes on either side of a block's
 // end; and a line longer than the read buffer that begins past its
 // middle, so that it is moved to the front and the buffer grows.
 TEST_F(Korvum, ReadBlockEdges)
 {
-	const size_t BLOC = 256 << 10;
 	const std::string l = "<" + std::string(30, '-');
 	std::string avant, corps; // a block but its last 32 bytes
 	while (avant.size() < BLOC - 32) {
