@@ -1,19 +1,31 @@
 /*
  * The document: its prologue, its records and markup lines, its closing
- * tag, and the output buffer they go through.  Text of a decoded source
- * is written here, its escapes as character references.
+ * tag, and the output buffer they go through.  What the source holds is
+ * written so that a reader reads what the user typed: a character the
+ * document's encoding lacks, a control character XML forbids, and in a
+ * field a '<' or '&' that begins no markup the field completes, are
+ * written as references.  The reader (lecteur.cpp) follows what is
+ * written.
  */
 
 #include "extern.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 static char doc[TAILLEDOC + MARGE]; /* document bytes not yet written */
 static size_t doclen;
+static char *champs[2]; /* a record's fields as written, when not as typed */
+static size_t placechamps[2];
+static bool interdit; /* a forbidden character was replaced on this line */
 
+static void morceaux(const char *, size_t, const char *, size_t, bool);
 static void emettre(const char *, size_t);
+static size_t remplacer(const char *, char *, size_t *);
 static void texte(const char *, size_t);
+static size_t proteger(const char *, size_t, int);
+static void signaler();
 static void vider();
 static void copie(char *, const char *, size_t);
 
@@ -25,27 +37,52 @@ ouvrirdocument()
 	    "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n";
 	static const char RACINE[] = "<SOLVARINE TYPE=\"";
 	static const char CHAMPS[] = "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n";
+	static const char REFERENCE[] = "\"<&\t\n\r\x81\x8d\x8f\x90\x9d";
+	char t[8] = {(char)typedoc};
+	size_t n = 1;
 
 	doclen = 0;
+	interdit = false;
 	emettre(DECLARATION, sizeof DECLARATION - 1);
 	emettre(RACINE, sizeof RACINE - 1);
-	emettre((const char *)&typedoc, 1);
+	/* A quote, '<' or '&' would end or break the attribute, a blank
+	 * would read as a space, an unassigned byte would not read at all:
+	 * each is a reference.  A control XML forbids is '?'. */
+	if (typedoc != 0 && std::strchr(REFERENCE, typedoc) != nullptr) {
+		t[0] = '&';
+		t[1] = '#';
+		n = (size_t)(std::to_chars(t + 2, t + 6, typedoc).ptr - t);
+		t[n++] = ';';
+	} else if (typedoc < 0x20)
+		t[0] = '?';
+	emettre(t, n);
 	emettre(CHAMPS, sizeof CHAMPS - 1);
+	ouvrirlecteur();
 }
 
-/* End the document with its closing tag, and write out what is left. */
+/*
+ * End the document: the reader follows its closing tag, which is written
+ * with what is left.
+ */
 void
 fermerdocument()
 {
 	static const char FIN[] = "</SOLVARINE>";
 
+	fermerlecteur();
 	emettre(FIN, sizeof FIN - 1);
 	vider();
+	for (int i = 0; i < 2; i++) {
+		std::free(champs[i]);
+		champs[i] = nullptr;
+		placechamps[i] = 0;
+	}
 }
 
 /*
- * Append a markup line, its text [s, s + n) as it stands, with a line end
- * when it had one.
+ * Append a markup line, its text [s, s + n) as it stands but for what
+ * must be a reference, with a line end when it had one; the reader
+ * follows it.
  */
 void
 balise(const char *s, size_t n, bool lf)
@@ -53,6 +90,68 @@ balise(const char *s, size_t n, bool lf)
 	texte(s, n);
 	if (lf)
 		emettre("\r\n", 2);
+	signaler();
+	suivre(s, n, lf);
+}
+
+/*
+ * Append the record <F><Q>q</Q><R>r</R></F> and its line end.  Fields
+ * that are propre (no byte needs attention) are copied as they stand,
+ * most records in one go into the buffer.
+ */
+void
+enregistrement(const char *q, size_t nq, const char *r, size_t nr, bool propre)
+{
+	static const char F[] = "<F><Q>", QR[] = "</Q><R>",
+	                  FF[] = "</R></F>\r\n";
+	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
+
+	if (!propre || !lecteurlibre() || n > TAILLEDOC - doclen) {
+		morceaux(q, nq, r, nr, propre);
+		return;
+	}
+	char *p = doc + doclen;
+	std::memcpy(p, F, sizeof F - 1);
+	p += sizeof F - 1;
+	copie(p, q, nq);
+	p += nq;
+	std::memcpy(p, QR, sizeof QR - 1);
+	p += sizeof QR - 1;
+	copie(p, r, nr);
+	p += nr;
+	std::memcpy(p, FF, sizeof FF - 1);
+	doclen += n;
+}
+
+/*
+ * Append a record piece by piece, when it does not fit in what is left of
+ * the buffer or when its fields are not propre: then they are written by
+ * proteger, and the reader follows the record.
+ */
+static void
+morceaux(const char *q, size_t nq, const char *r, size_t nr, bool propre)
+{
+	static const char F[] = "<F><Q>", QR[] = "</Q><R>",
+	                  FF[] = "</R></F>\r\n";
+	const char *m[5] = {F, q, QR, r, FF};
+	size_t n[5] = {sizeof F - 1, nq, sizeof QR - 1, nr, sizeof FF - 1};
+	bool suivi = !propre || !lecteurlibre();
+
+	if (suivi) {
+		n[1] = proteger(q, nq, 0);
+		n[3] = proteger(r, nr, 1);
+		m[1] = champs[0];
+		m[3] = champs[1];
+		signaler();
+	}
+	for (int i = 0; i < 5; i++) {
+		if (suivi) {
+			suivrenous(i % 2 == 0);
+			suivre(m[i], n[i], false);
+		}
+		emettre(m[i], n[i]);
+	}
+	suivrenous(false);
 }
 
 /*
@@ -75,30 +174,129 @@ emettre(const char *p, size_t n)
 }
 
 /*
- * Append text of the source to the document: as it is, but for the
- * escapes of a decoded source, each written as the decimal character
- * reference of what it holds (&#937;).
+ * When the document cannot take the character at p as it stands, write
+ * at d the reference that stands for it, say how long that is, and put
+ * in *lu how many bytes of the source it took; 0 when it can.  The escape
+ * of a decoded source becomes the reference of its character; an
+ * unassigned byte of windows-1252, that of the control character Windows
+ * maps it to; a control character XML forbids, and U+FFFE and U+FFFF,
+ * that of U+FFFD, and the line is to be reported.  Up to 10 bytes are
+ * written.
+ */
+static size_t
+remplacer(const char *p, char *d, size_t *lu)
+{
+	auto b = (unsigned char)*p;
+	char32_t c = b;
+
+	*lu = 1;
+	if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') {
+		c = 0xfffd;
+		interdit = true;
+	} else if (b == ECH && decodee()) {
+		c = caractereech(p);
+		*lu = LECH;
+		if (c == 0xfffe || c == 0xffff) {
+			c = 0xfffd;
+			interdit = true;
+		}
+	} else if (b != 0x81 && b != 0x8d && b != 0x8f && b != 0x90 &&
+	           b != 0x9d)
+		return 0;
+	char *e = std::to_chars(d + 2, d + 10, (unsigned long)c).ptr;
+	d[0] = '&';
+	d[1] = '#';
+	*e++ = ';';
+	return (size_t)(e - d);
+}
+
+/*
+ * Append text of the source to the document, as it is but for what
+ * remplacer writes as a reference.
  */
 static void
 texte(const char *s, size_t n)
 {
-	const char *fin = s + n, *e;
+	const char *fin = s + n, *p = s;
+	char r[12];
+	size_t k, lu;
 
-	if (!decodee() || echappes == 0) {
-		emettre(s, n);
-		return;
-	}
-	while ((e = cherche(s, fin, ECH)) != nullptr) {
-		char r[12] = "&#";
-		char *p = std::to_chars(
-		    r + 2, r + sizeof r - 1, (unsigned long)caractereech(e))
-		              .ptr;
-		*p++ = ';';
-		emettre(s, (size_t)(e - s));
-		emettre(r, (size_t)(p - r));
-		s = e + LECH;
+	while (p < fin) {
+		if ((k = remplacer(p, r, &lu)) == 0) {
+			p++;
+			continue;
+		}
+		emettre(s, (size_t)(p - s));
+		emettre(r, k);
+		s = p += lu;
 	}
 	emettre(s, (size_t)(fin - s));
+}
+
+/*
+ * Write field i, [s, s + n), to champs[i] as the document must hold it,
+ * and say how long that is: a '<' that begins markup the field completes
+ * stays, any other is "&lt;"; a '&' that begins a reference a reader
+ * resolves stays, any other is "&amp;"; "]]>" is "]]&gt;"; and what
+ * remplacer writes as a reference is one.  At most eight bytes a byte.
+ */
+static size_t
+proteger(const char *s, size_t n, int i)
+{
+	const char *fin = s + n, *balise = s; /* markup kept up to there */
+	char *d;
+	size_t k, lu;
+
+	if (placechamps[i] < 8 * n + 16) {
+		std::free(champs[i]);
+		placechamps[i] = 8 * n + 16;
+		if ((champs[i] = (char *)std::malloc(placechamps[i])) ==
+		    nullptr)
+			erreur(LIRE);
+	}
+	d = champs[i];
+	while (s < fin) {
+		const char *x = nullptr;
+		if ((k = remplacer(s, d, &lu)) != 0) {
+			d += k;
+			s += lu;
+			continue;
+		}
+		if (s >= balise && *s == '<' &&
+		    (balise = construction(s, fin)) == nullptr) {
+			balise = s;
+			x = "&lt;";
+		} else if (s >= balise && *s == '&') {
+			if ((k = reference(s, fin)) == 0)
+				x = "&amp;";
+			else
+				balise = s + k;
+		} else if (s >= balise && *s == ']' && fin - s >= 3 &&
+		           s[1] == ']' && s[2] == '>') {
+			x = "]]&gt;";
+			s += 2;
+		}
+		if (x == nullptr) {
+			*d++ = *s++;
+			continue;
+		}
+		std::memcpy(d, x, std::strlen(x));
+		d += std::strlen(x);
+		s++;
+	}
+	return (size_t)(d - champs[i]);
+}
+
+/* Report the line, once, when a forbidden character was replaced on it. */
+static void
+signaler()
+{
+	static const char INTERDIT[] =
+	    "caractère interdit en XML, remplacé par U+FFFD";
+
+	if (interdit)
+		avertirligne(ligne, INTERDIT, sizeof INTERDIT - 1);
+	interdit = false;
 }
 
 /* Write out the document's buffered bytes. */
@@ -120,34 +318,4 @@ copie(char *d, const char *s, size_t n)
 {
 	for (size_t i = 0; i == 0 || i < n; i += 32)
 		std::memcpy(d + i, s + i, 32);
-}
-
-/* Append the record <F><Q>q</Q><R>r</R></F> and its line end. */
-void
-enregistrement(const char *q, size_t nq, const char *r, size_t nr)
-{
-	static const char F[] = "<F><Q>", QR[] = "</Q><R>",
-	                  FF[] = "</R></F>\r\n";
-	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
-
-	if (n > TAILLEDOC - doclen ||
-	    (echappes > 0 && decodee() && cherche(q, r + nr, ECH) != nullptr)) {
-		emettre(F, sizeof F - 1);
-		texte(q, nq);
-		emettre(QR, sizeof QR - 1);
-		texte(r, nr);
-		emettre(FF, sizeof FF - 1);
-		return;
-	}
-	char *p = doc + doclen;
-	std::memcpy(p, F, sizeof F - 1);
-	p += sizeof F - 1;
-	copie(p, q, nq);
-	p += nq;
-	std::memcpy(p, QR, sizeof QR - 1);
-	p += sizeof QR - 1;
-	copie(p, r, nr);
-	p += nr;
-	std::memcpy(p, FF, sizeof FF - 1);
-	doclen += n;
 }

@@ -6,6 +6,7 @@
  *	main.cpp	the command line, and main
  *	korvum.cpp	the run: the fatal path, the line loop, the line rules
  *	document.cpp	the document: its output buffer, records, references
+ *	lecteur.cpp	the document as a reader reads it: what is well-formed
  *	source.cpp	the source: its mark, its encoding, its text
  *	codages.cpp	windows-1252's table, UTF-8 and UTF-16 decoded
  *	posix.cpp	the system, on POSIX systems
@@ -41,6 +42,7 @@ extern Jeu jeu;               /* the vector steps the decoders take */
 
 void rediger();
 bool fermetout();
+void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 const char *cherche(const char *, const char *, int);
 
@@ -48,7 +50,16 @@ const char *cherche(const char *, const char *, int);
 void ouvrirdocument();
 void fermerdocument();
 void balise(const char *, size_t, bool);
-void enregistrement(const char *, size_t, const char *, size_t);
+void enregistrement(const char *, size_t, const char *, size_t, bool);
+
+/* lecteur.cpp */
+void ouvrirlecteur();
+void fermerlecteur();
+bool lecteurlibre();
+void suivre(const char *, size_t, bool);
+void suivrenous(bool);
+const char *construction(const char *, const char *);
+size_t reference(const char *, const char *);
 
 /* source.cpp */
 void ouvrirtexte();

@@ -71,11 +71,13 @@ TEST_F(Korvum, UnmarkedSourceIsUtf8WhenItsWindowIsWellFormed)
 	        "\xe0\x80\xaf"},
 	    {"encoded surrogate", 100, "\xed\xa0\x80", false, "\xed\xa0\x80"},
 	    {"above U+10FFFF", 100, "\xf4\x90\x80\x80", false,
-	        "\xf4\x90\x80\x80"},
+	        "\xf4&#144;\x80\x80"},
 	    {"four-byte sequence", 100, "\xf0\x9f\x98\x80", true, "&#128512;"},
 	};
 	for (const auto &c : cas) {
-		std::string remplissage(c.a - 7, '-'); // past "é;e\n<"
+		// A comment up to c.a bytes past the first é, "é;e\n<".
+		std::string remplissage =
+		    "!--" + std::string(c.a - 13, 'c') + "-->";
 		convertit({{c.quoi, {";"},
 		    "é;e\n<" + remplissage + "\n" + c.sonde + ";p\n",
 		    fiche(c.utf8 ? "\xe9" : "\xc3\xa9", "e") + "<" +
@@ -85,8 +87,8 @@ TEST_F(Korvum, UnmarkedSourceIsUtf8WhenItsWindowIsWellFormed)
 
 	std::string ascii, balises;
 	while (ascii.size() < 1u << 20) {
-		ascii += "<" + std::string(99, 'x') + "\n";
-		balises += "<" + std::string(99, 'x') + "\r\n";
+		ascii += "<" + std::string(97, 'x') + "/>\n";
+		balises += "<" + std::string(97, 'x') + "/>\r\n";
 	}
 	convertit({
 	    {"sequence cut by the end of the source", {";"}, "é;e\xc3",
@@ -142,10 +144,10 @@ TEST_F(Korvum, StrayBytesInUtf8AreWindows1252)
 {
 	convertit({
 	    {"a windows-1252 line after the window", {";"},
-	        "é;e\n<" + std::string(70000, '-') +
+	        "é;e\n<!--" + std::string(69994, 'c') + "-->" +
 	            "\ncaf\xe9;coffee\n\x80\x81;\x9f\xff\n",
-	        fiche("\xe9", "e") + "<" + std::string(70000, '-') + "\r\n" +
-	            fiche("caf\xe9", "coffee") +
+	        fiche("\xe9", "e") + "<!--" + std::string(69994, 'c') +
+	            "-->\r\n" + fiche("caf\xe9", "coffee") +
 	            fiche("\x80&#129;", "\x9f\xff"),
 	        ""},
 	    {"a lead byte without its sequence", {";"},
@@ -160,10 +162,10 @@ TEST_F(Korvum, StrayBytesInUtf8AreWindows1252)
 TEST_F(Korvum, Utf16LineRules)
 {
 	const std::u16string t =
-	    u"a;b\r\nc;d\re\r\n\r\nf;g\0h\r\n<i>\0j\r\n k ; l \r\n\x1a"
+	    u"a;b\r\nc;d\re\r\n\r\nf;g\0h\r\n<i/>\0j\r\n k ; l \r\n\x1a"
 	    u"m;n\r\n"s;
 	const std::string corps = fiche("a", "b") + fiche("c", "d\re") +
-	                          fiche("f", "g") + "<i>" + fiche("k ", " l");
+	                          fiche("f", "g") + "<i/>" + fiche("k ", " l");
 	for (bool be : {false, true})
 		convertit({{be ? "big-endian" : "little-endian", {";"},
 		    utf16(t, be), corps, ""}});

@@ -27,15 +27,37 @@ inline const std::string ECRIRE =
 inline const std::string MEMEFICHIER =
     "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
 
-// The document korvum writes around a body, for a target whose name ends
-// in type.
+// What korvum says of line n when the document stops being well-formed
+// there, and why; and when a forbidden character was replaced on it.
 inline std::string
-document(const std::string &corps, char type = 'L')
+illisible(int n, const std::string &pourquoi)
 {
-	std::string d = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
-	                "<SOLVARINE TYPE=\"";
-	d += type;
-	return d + "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n" + corps +
+	return "Ligne " + std::to_string(n) + " : document illisible, " +
+	       pourquoi + ".\n";
+}
+inline std::string
+nonfermee(const std::string &balise)
+{
+	return "balise <" + balise + "> non ferm" EAIGU "e";
+}
+inline const std::string INFERIEUR =
+    "caract" EGRAVE "re < seul (" AGRAVE " " EAIGU "crire &lt;)";
+inline std::string
+interdit(int n)
+{
+	return "Ligne " + std::to_string(n) +
+	       " : caract" EGRAVE "re interdit en XML, remplac" EAIGU
+	       " par U+FFFD.\n";
+}
+
+// The document korvum writes around a body, for a target whose name ends
+// in what TYPE holds.
+inline std::string
+document(const std::string &corps, const std::string &type = "L")
+{
+	return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+	       "<SOLVARINE TYPE=\"" +
+	       type + "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n" + corps +
 	       "</SOLVARINE>";
 }
 

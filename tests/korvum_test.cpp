@@ -62,9 +62,11 @@ TEST_F(Korvum, SeparatorArgument)
 	        "coffee\n",
 	        fiche("caf\xe9", "coffee"), ""},
 	    {"'<' makes markup of a leading separator", {"<"}, "<b\na<b\n",
-	        "<b\r\n" + fiche("a", "b"), ""},
-	    {"fields are not escaped", {";"}, "R&D;<b>\"x\"</b> 'y'\n",
-	        fiche("R&D", "<b>\"x\"</b> 'y'"), ""},
+	        "<b\r\n" + fiche("a", "b"),
+	        illisible(1, "balise <b inachev" EAIGU "e")},
+	    {"a bare & is escaped, markup stays", {";"},
+	        "R&D;<b>\"x\"</b> 'y'\n", fiche("R&amp;D", "<b>\"x\"</b> 'y'"),
+	        ""},
 	});
 }
 
@@ -97,7 +99,8 @@ TEST_F(Korvum, MarkupBlankAndReportedLines)
 	convertit({
 	    {"markup keeps trailing blanks", {";"}, "  <!-- note -->  \n",
 	        "<!-- note -->  \r\n", ""},
-	    {"markup is never split", {";"}, "<a;b>\n", "<a;b>\r\n", ""},
+	    {"markup is never split", {";"}, "<a;b>\n", "<a;b>\r\n",
+	        illisible(1, "balise <a> mal form" EAIGU "e")},
 	    {"blank lines count", {";"}, "\n \t \nabc\n", "", pasdesepar(3)},
 	    {"order of the source kept", {";"},
 	        "<liste>\n a;b\n\n<!-- x -->\nc;d\n</liste>\n",
@@ -105,11 +108,12 @@ TEST_F(Korvum, MarkupBlankAndReportedLines)
 	            fiche("c", "d") + "</liste>\r\n",
 	        ""},
 	    {"last record without LF", {";"}, "a;b", fiche("a", "b"), ""},
-	    {"last markup without LF meets the closing tag", {";"}, "<fin>",
-	        "<fin>", ""},
+	    {"last markup without LF meets the closing tag", {";"}, "<fin/>",
+	        "<fin/>", ""},
 	    {"last reported line without LF", {";"}, "a;b\nc", fiche("a", "b"),
 	        pasdesepar(2)},
-	    {"only markup", {";"}, "<a>\n\t<b/>\n", "<a>\r\n<b/>\r\n", ""},
+	    {"only markup", {";"}, "<a>\n\t<b/>\n", "<a>\r\n<b/>\r\n",
+	        illisible(1, nonfermee("a"))},
 	    {"no line holds the separator", {";"}, "x\ny\n", "",
 	        pasdesepar(1) + pasdesepar(2)},
 	    {"empty source", {";"}, "", "", ""},
@@ -129,8 +133,9 @@ TEST_F(Korvum, WindowsTextStreamRules)
 	        ""},
 	    {"CR is not a blank", {";"}, "a;b\r \n", fiche("a", "b\r"), ""},
 	    {"CR LF blank line", {";"}, "\r\n \r\nx\r\n", "", pasdesepar(3)},
-	    {"markup with CR LF", {";"}, " <x> \r\n", "<x> \r\n", ""},
-	    {"markup ending in a lone CR", {";"}, "<x>\r", "<x>\r", ""},
+	    {"markup with CR LF", {";"}, " <x/> \r\n", "<x/> \r\n", ""},
+	    {"markup ending in a lone CR", {";"}, "<x>\r", "<x>\r",
+	        illisible(1, nonfermee("x"))},
 	    {"0x1A ends the source", {";"},
 	        "a;b\n\x1a"
 	        "c;d\n",
@@ -162,8 +167,8 @@ TEST_F(Korvum, ZeroByteEndsTheLineText)
 	        fiche("a", "b") + fiche("e", "f"), ""},
 	    {"before the separator", {";"}, "a\0;b\nc\n"s, "",
 	        pasdesepar(1) + pasdesepar(2)},
-	    {"in markup, which loses its LF", {";"}, "<x>\0y\nc;d\n"s,
-	        "<x>" + fiche("c", "d"), ""},
+	    {"in markup, which loses its LF", {";"}, "<x/>\0y\nc;d\n"s,
+	        "<x/>" + fiche("c", "d"), ""},
 	    {"first byte", {";"}, "\0a;b\nc\n"s, "", pasdesepar(2)},
 	    {"after a CR", {";"}, "a;b\r\0\n"s, fiche("a", "b\r"), ""},
 	    {"several in one block", {";"}, "a;1\0x\nb;2\0\0\nc;3\n"s,
@@ -174,18 +179,18 @@ TEST_F(Korvum, ZeroByteEndsTheLineText)
 // Physical lines are handled whole, however long, and keep their numbers.
 TEST_F(Korvum, LongLines)
 {
-	std::string q(200000, 'q'), r(300000, 'r'), m(1023, 'm');
+	std::string q(200000, 'q'), r(300000, 'r'), m(1020, 'm');
 	convertit({
 	    {"1500 bytes without separator", {";"},
 	        std::string(1500, 'x') + "\na;b\nc\n", fiche("a", "b"),
 	        pasdesepar(1) + pasdesepar(3)},
-	    {"markup of 1023 bytes keeps its LF", {";"}, "<" + m + "\nz\n",
-	        "<" + m + "\r\n", pasdesepar(2)},
+	    {"markup of 1023 bytes keeps its LF", {";"}, "<" + m + "/>\nz\n",
+	        "<" + m + "/>\r\n", pasdesepar(2)},
 	    {"fields larger than the buffers", {";"}, q + ";" + r + "\r\nz\n",
 	        fiche(q, r), pasdesepar(2)},
 	    {"a megabyte of markup without LF", {";"},
-	        "<" + std::string(1 << 20, '-'),
-	        "<" + std::string(1 << 20, '-'), ""},
+	        "<!--" + std::string((1 << 20) - 6, 'c') + "-->",
+	        "<!--" + std::string((1 << 20) - 6, 'c') + "-->", ""},
 	});
 }
 
@@ -198,13 +203,14 @@ TEST_F(Korvum, OutputBufferEdges)
 	std::string suite, corps;
 	for (int i = 0; i < 8000; i++) {
 		std::string n = std::to_string(i);
-		suite += "q;" + n + "\n<m" + n + ">\n";
-		corps += fiche("q", n) + "<m" + n + ">\r\n";
+		suite += "q;" + n + "\n<m" + n + "/>\n";
+		corps += fiche("q", n) + "<m" + n + "/>\r\n";
 	}
 	std::vector<Cas> cas;
 	for (int d = -1; d <= 3; d++) {
-		std::string m =
-		    "<" + std::string(TAILLEDOC + d - avant - 3, '-');
+		std::string m = "<!--" +
+		                std::string(TAILLEDOC + d - avant - 9, 'c') +
+		                "-->";
 		std::string r(
 		    TAILLEDOC + d - avant - fiche("q", "").size(), 'r');
 		std::string de = " to its size " + std::to_string(d);
@@ -229,8 +235,8 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 			source += "  " + q + ";" + r + " \t" + fin;
 			corps += fiche(q, r);
 		} else if (i % 5 == 1) {
-			source += " <" + q + r + ">" + fin;
-			corps += "<" + q + r + ">\r\n";
+			source += " <" + q + r + "/>" + fin;
+			corps += "<" + q + r + "/>\r\n";
 		} else if (i % 5 == 2) {
 			source += q + ";" + r + "\0"s + r + fin;
 			corps += fiche(q, r);
@@ -249,7 +255,7 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 // middle, so that it is moved to the front and the buffer grows.
 TEST_F(Korvum, ReadBlockEdges)
 {
-	const std::string l = "<" + std::string(30, '-');
+	const std::string l = "<!--" + std::string(24, 'c') + "-->";
 	std::string avant, corps; // a block but its last 32 bytes
 	while (avant.size() < BLOC - 32) {
 		avant += l + "\n";
@@ -259,7 +265,7 @@ TEST_F(Korvum, ReadBlockEdges)
 	for (size_t j = 0; j <= 64; j++) {
 		// The last line begins 32 bytes before the block's end and
 		// ends j bytes past it, with its LF when j is even.
-		std::string m = "<" + std::string(30 + j + j % 2, 'x');
+		std::string m = "<" + std::string(28 + j + j % 2, 'x') + "/>";
 		bool lf = j % 2 == 0;
 		cas.push_back({"j = " + std::to_string(j), {";"},
 		    avant + m + (lf ? "\n" : ""),
@@ -279,7 +285,7 @@ TEST_F(Korvum, ReadBlockEdges)
 
 	// Lines over blocks 0 to 1/4, 1/4 to 3/2 and 3/2 to 7/2 of the source:
 	// the third begins 5/4 blocks into the read buffer.
-	std::string a = "<" + std::string(BLOC / 4 - 2, 'a');
+	std::string a = "<" + std::string(BLOC / 4 - 4, 'a') + "/>";
 	std::string b(BLOC * 5 / 4 - 3, 'b'), c(2 * BLOC - 3, 'c');
 	cas.push_back({"long line past the middle", {";"},
 	    a + "\n" + "q;" + b + "\n" + "r;" + c + "\n" + suite,

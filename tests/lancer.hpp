@@ -11,9 +11,11 @@
 #ifdef _WIN32
 #define EAIGU "\x82"
 #define EGRAVE "\x8a"
+#define AGRAVE "\x85"
 #else
 #define EAIGU "\xc3\xa9"
 #define EGRAVE "\xc3\xa8"
+#define AGRAVE "\xc3\xa0"
 #endif
 
 struct Panne {

@@ -14,29 +14,36 @@
 namespace fs = std::filesystem;
 
 // TYPE is the windows-1252 byte of the last character of the target's
-// name, a to z upper-cased, and '?' for a character windows-1252 lacks.
+// name, a to z upper-cased, and '?' for a character windows-1252 lacks or
+// XML forbids; a character that would break the attribute or not read as
+// itself is a reference.
 TEST_F(Korvum, TypeLetterIsTheLastCharacterOfTheTarget)
 {
 	struct {
 		std::string but;
-		char type;
+		std::string type;
 	} cas[] = {
-	    {"a.b", 'B'},
-	    {"mots.q", 'Q'},
-	    {"mots.T", 'T'},
-	    {"mots.1", '1'},
-	    {"mots.é", '\xe9'},
-	    {"mots.É", '\xc9'},
-	    {"mots.ç", '\xe7'},
-	    {"mots.ß", '\xdf'},
-	    {"mots.ÿ", '\xff'},
-	    {"mots.€", '\x80'},
-	    {"mots.Ω", '?'},
-	    {"mots.😀", '?'},
-	    {"mots.\xe9", '\xe9'}, // not UTF-8: a windows-1252 byte
-#ifndef _WIN32                     // names Windows does not allow
-	    {"mots\"", '"'},
-	    {"mots<", '<'},
+	    {"a.b", "B"},
+	    {"mots.q", "Q"},
+	    {"mots.T", "T"},
+	    {"mots.1", "1"},
+	    {"mots.é", "\xe9"},
+	    {"mots.É", "\xc9"},
+	    {"mots.ç", "\xe7"},
+	    {"mots.ß", "\xdf"},
+	    {"mots.ÿ", "\xff"},
+	    {"mots.€", "\x80"},
+	    {"mots.Ω", "?"},
+	    {"mots.😀", "?"},
+	    {"mots.\xe9", "\xe9"}, // not UTF-8: a windows-1252 byte
+	    {"mots&", "&#38;"},
+	    {"mots.\u0081", "&#129;"},
+#ifndef _WIN32 // names Windows does not allow
+	    {"mots\"", "&#34;"},
+	    {"mots<", "&#60;"},
+	    {"mots\t", "&#9;"},
+	    {"mots\x01", "?"},
+	    {"mots.\x9d", "&#157;"},
 #endif
 	};
 	ecris("source.txt", "");
@@ -63,7 +70,7 @@ TEST_F(Korvum, NamesInAnyScript)
 		EXPECT_EQ(r.statut, 0);
 		EXPECT_EQ(r.err, "");
 		EXPECT_EQ(lis(nom + "/" + nom + ".xml"),
-		    document(fiche("chat", "cat"), 'L'));
+		    document(fiche("chat", "cat"), "L"));
 	}
 }
 
