@@ -110,6 +110,8 @@ Jeu
 jeuprocesseur()
 {
 #ifdef KORVUM_SSSE3
+	if (__builtin_cpu_supports("avx2"))
+		return AVX2;
 	if (__builtin_cpu_supports("ssse3"))
 		return SSSE3;
 #endif
@@ -277,7 +279,7 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool fini, size_t *pris)
 	while (p < f) {
 		size_t l8;
 #ifdef KORVUM_SSSE3
-		if (jeu == SSSE3 && suite == 0 && f - p >= 16 &&
+		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 &&
 		    (l8 = pasutf8ssse3(d, p)) > 0) {
 			d += l8;
 			p += 16;

@@ -30,7 +30,10 @@ inline constexpr size_t MARGE = 64;
 inline constexpr size_t FENETRE = KORVUM_FENETRE;
 inline constexpr size_t NULLE = SIZE_MAX; /* no such position */
 
-/* SSE2 is there on every x86-64 processor; SSSE3 is asked at run time. */
+/*
+ * SSE2 is there on every x86-64 processor; SSSE3 and AVX2 are asked at run
+ * time.
+ */
 #if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
 #define KORVUM_SSE2 1
 #endif
@@ -45,7 +48,7 @@ enum Codage { AUCUN, INCONNU, CP1252, UTF8, UTF16LE, UTF16BE };
  * The widest vector steps the decoders may take: the processor's, asked
  * once by main; the fuzzer sets each in turn and compares.
  */
-enum Jeu { BASE, SSSE3 };
+enum Jeu { BASE, SSSE3, AVX2 };
 
 /*
  * A decoded source is held in windows-1252, the document's encoding, so
@@ -67,3 +70,21 @@ caractereech(const char *p)
 	return (
 	    char32_t)((p[1] & 0x7f) << 14 | (p[2] & 0x7f) << 7 | (p[3] & 0x7f));
 }
+
+/*
+ * The bytes that the document cannot take as they are, or that a reader
+ * must look at: the controls XML forbids (the zero byte, which ends a
+ * line's text, among them), '&', '<', ']', and the five bytes that
+ * windows-1252 leaves unassigned (0x81, the escape ECH, among them).  A
+ * line that holds none is written as it stands.
+ */
+inline constexpr struct Signes {
+	bool t[256];
+} SIGNE = [] {
+	Signes s{};
+	for (int b = 0; b < 0x20; b++)
+		s.t[b] = b != '\t' && b != '\n' && b != '\r';
+	s.t[(int)'&'] = s.t[(int)'<'] = s.t[(int)']'] = true;
+	s.t[0x81] = s.t[0x8d] = s.t[0x8f] = s.t[0x90] = s.t[0x9d] = true;
+	return s;
+}();

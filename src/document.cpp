@@ -16,15 +16,18 @@
 
 static char doc[TAILLEDOC + MARGE]; /* document bytes not yet written */
 static size_t doclen;
-static char *champs[2]; /* a record's fields as written, when not as typed */
+static char *champs[2]; /* a large record's fields as written */
 static size_t placechamps[2];
+static const char F[] = "<F><Q>", QR[] = "</Q><R>", FF[] = "</R></F>\r\n";
 static bool interdit; /* a forbidden character was replaced on this line */
 
-static void morceaux(const char *, size_t, const char *, size_t, bool);
+static void morceaux(const char *, size_t, const char *, size_t, const char *);
 static void emettre(const char *, size_t);
 static size_t remplacer(const char *, char *, size_t *);
 static void texte(const char *, size_t);
-static size_t proteger(const char *, size_t, int);
+static char *place(int, size_t);
+static char *champ(const char *, size_t, char *, bool);
+static char *proteger(const char *, size_t, char *, bool);
 static void signaler();
 static void vider();
 static void copie(char *, const char *, size_t);
@@ -87,27 +90,27 @@ fermerdocument()
 void
 balise(const char *s, size_t n, bool lf)
 {
+	suivre(s, n, lf);
 	texte(s, n);
 	if (lf)
 		emettre("\r\n", 2);
 	signaler();
-	suivre(s, n, lf);
 }
 
 /*
- * Append the record <F><Q>q</Q><R>r</R></F> and its line end.  Fields
- * that are propre (no byte needs attention) are copied as they stand,
- * most records in one go into the buffer.
+ * Append the record <F><Q>q</Q><R>r</R></F> and its line end; the first
+ * byte of theirs that needs attention stands at signe, or past them.
+ * Fields that hold none are copied as they stand,
+ * most records in one go into the buffer; others go through morceaux.
  */
 void
-enregistrement(const char *q, size_t nq, const char *r, size_t nr, bool propre)
+enregistrement(
+    const char *q, size_t nq, const char *r, size_t nr, const char *signe)
 {
-	static const char F[] = "<F><Q>", QR[] = "</Q><R>",
-	                  FF[] = "</R></F>\r\n";
 	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
 
-	if (!propre || !lecteurlibre() || n > TAILLEDOC - doclen) {
-		morceaux(q, nq, r, nr, propre);
+	if (signe < r + nr || !lecteurlibre() || n > TAILLEDOC - doclen) {
+		morceaux(q, nq, r, nr, signe);
 		return;
 	}
 	char *p = doc + doclen;
@@ -124,34 +127,85 @@ enregistrement(const char *q, size_t nq, const char *r, size_t nr, bool propre)
 }
 
 /*
- * Append a record piece by piece, when it does not fit in what is left of
- * the buffer or when its fields are not propre: then they are written by
- * proteger, and the reader follows the record.
+ * Append a record whose fields are not propre, or which does not fit in
+ * what is left of the buffer: its fields are written by proteger, into
+ * the buffer when the most they can take fits there, and the reader
+ * follows them.  In content, it follows only the markup they keep, as
+ * they are written; elsewhere (in a comment that a markup line left open,
+ * ...) it reads the whole record.
  */
 static void
-morceaux(const char *q, size_t nq, const char *r, size_t nr, bool propre)
+morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe)
 {
-	static const char F[] = "<F><Q>", QR[] = "</Q><R>",
-	                  FF[] = "</R></F>\r\n";
+	bool propre = signe >= r + nr;
+	size_t pire = sizeof F + sizeof QR + sizeof FF + 8 * (nq + nr);
+	bool libre = lecteurlibre();
+
+	if (pire > TAILLEDOC - doclen)
+		vider();
+	if (libre && pire <= TAILLEDOC) {
+		char *d = doc + doclen;
+		std::memcpy(d, F, sizeof F - 1);
+		d = champ(q, nq, d + sizeof F - 1, signe >= q + nq);
+		std::memcpy(d, QR, sizeof QR - 1);
+		d = champ(r, nr, d + sizeof QR - 1, propre);
+		std::memcpy(d, FF, sizeof FF - 1);
+		doclen = (size_t)(d + sizeof FF - 1 - doc);
+		signaler();
+		return;
+	}
 	const char *m[5] = {F, q, QR, r, FF};
 	size_t n[5] = {sizeof F - 1, nq, sizeof QR - 1, nr, sizeof FF - 1};
-	bool suivi = !propre || !lecteurlibre();
-
-	if (suivi) {
-		n[1] = proteger(q, nq, 0);
-		n[3] = proteger(r, nr, 1);
-		m[1] = champs[0];
-		m[3] = champs[1];
-		signaler();
+	for (int i = 1; i < 5 && !propre; i += 2) {
+		char *c = place(i / 2, 8 * n[i]);
+		n[i] = (size_t)(champ(m[i], n[i], c, false) - c);
+		m[i] = c;
 	}
+	signaler();
 	for (int i = 0; i < 5; i++) {
-		if (suivi) {
+		if (!libre) {
 			suivrenous(i % 2 == 0);
 			suivre(m[i], n[i], false);
 		}
 		emettre(m[i], n[i]);
 	}
 	suivrenous(false);
+}
+
+/*
+ * Write the field [s, s + n) at d and say where it ends: as it stands
+ * when propre, otherwise through proteger, the reader following it when
+ * it can.
+ */
+static inline char *
+champ(const char *s, size_t n, char *d, bool propre)
+{
+	if (propre) {
+		copie(d, s, n);
+		return d + n;
+	}
+	if (!ouvrirchamp())
+		return proteger(s, n, d, false);
+	d = proteger(s, n, d, true);
+	fermerchamp();
+	return d;
+}
+
+/*
+ * The buffer of field i, to hold at least n bytes: for a record too large
+ * for the document's buffer.
+ */
+static char *
+place(int i, size_t n)
+{
+	if (placechamps[i] < n + MARGE) {
+		std::free(champs[i]);
+		placechamps[i] = n + MARGE;
+		if ((champs[i] = (char *)std::malloc(placechamps[i])) ==
+		    nullptr)
+			erreur(LIRE);
+	}
+	return champs[i];
 }
 
 /*
@@ -234,57 +288,68 @@ texte(const char *s, size_t n)
 }
 
 /*
- * Write field i, [s, s + n), to champs[i] as the document must hold it,
- * and say how long that is: a '<' that begins markup the field completes
- * stays, any other is "&lt;"; a '&' that begins a reference a reader
- * resolves stays, any other is "&amp;"; "]]>" is "]]&gt;"; and what
- * remplacer writes as a reference is one.  At most eight bytes a byte.
+ * Write the field [s, s + n) at d as the document must hold it, and say
+ * where that ends: a '<' that begins markup the field completes stays,
+ * any other is "&lt;"; a '&' that begins a reference a reader resolves
+ * stays, any other is "&amp;"; "]]>" is "]]&gt;"; and what remplacer
+ * writes as a reference is one.  At most eight bytes a byte, and up to 31
+ * more may be written past the end.  When suivi, the reader follows the
+ * markup kept.  The bytes that need attention are found 64 at a time.
  */
-static size_t
-proteger(const char *s, size_t n, int i)
+static char *
+proteger(const char *s, size_t n, char *d, bool suivi)
 {
+	static const char LT[8] = "&lt;", AMP[8] = "&amp;", GT[8] = "]]&gt;";
 	const char *fin = s + n, *balise = s; /* markup kept up to there */
-	char *d;
 	size_t k, lu;
 
-	if (placechamps[i] < 8 * n + 16) {
-		std::free(champs[i]);
-		placechamps[i] = 8 * n + 16;
-		if ((champs[i] = (char *)std::malloc(placechamps[i])) ==
-		    nullptr)
-			erreur(LIRE);
+	for (const char *b = s; b < fin; b += 64) {
+		std::uint64_t m = signes(b);
+		if (fin - b < 64)
+			m &= (1ull << (fin - b)) - 1;
+		for (; m != 0; m &= m - 1) {
+			const char *e = b + std::countr_zero(m), *x = nullptr;
+			if (e < s)
+				continue; /* within what was written already */
+			copie(d, s, (size_t)(e - s));
+			d += e - s;
+			s = e;
+			if (s < balise) {
+				/* Inside kept markup: only what remplacer
+				 * writes. */
+			} else if (*s == '<') {
+				const char *f = garder(s, fin, suivi);
+				if (f == nullptr)
+					x = LT;
+				else
+					balise = f;
+			} else if (*s == '&') {
+				if ((k = reference(s, fin)) == 0)
+					x = AMP;
+				else
+					balise = s + k;
+			} else if (*s == ']' && fin - s >= 3 && s[1] == ']' &&
+			           s[2] == '>') {
+				x = GT;
+				s += 2;
+			}
+			if (x != nullptr) {
+				k = x == GT ? 6 : x == LT ? 4 : 5;
+				std::memcpy(d, x, 8);
+				d += k;
+				s++;
+			} else if ((unsigned char)*s >= 0x20 &&
+			           (unsigned char)*s < 0x80)
+				*d++ = *s++;
+			else if ((k = remplacer(s, d, &lu)) != 0) {
+				d += k;
+				s += lu;
+			} else
+				*d++ = *s++;
+		}
 	}
-	d = champs[i];
-	while (s < fin) {
-		const char *x = nullptr;
-		if ((k = remplacer(s, d, &lu)) != 0) {
-			d += k;
-			s += lu;
-			continue;
-		}
-		if (s >= balise && *s == '<' &&
-		    (balise = construction(s, fin)) == nullptr) {
-			balise = s;
-			x = "&lt;";
-		} else if (s >= balise && *s == '&') {
-			if ((k = reference(s, fin)) == 0)
-				x = "&amp;";
-			else
-				balise = s + k;
-		} else if (s >= balise && *s == ']' && fin - s >= 3 &&
-		           s[1] == ']' && s[2] == '>') {
-			x = "]]&gt;";
-			s += 2;
-		}
-		if (x == nullptr) {
-			*d++ = *s++;
-			continue;
-		}
-		std::memcpy(d, x, std::strlen(x));
-		d += std::strlen(x);
-		s++;
-	}
-	return (size_t)(d - champs[i]);
+	copie(d, s, (size_t)(fin - s));
+	return d + (fin - s);
 }
 
 /* Report the line, once, when a forbidden character was replaced on it. */

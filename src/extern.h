@@ -45,20 +45,24 @@ bool fermetout();
 void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 const char *cherche(const char *, const char *, int);
+std::uint64_t signes(const char *);
 
 /* document.cpp */
 void ouvrirdocument();
 void fermerdocument();
 void balise(const char *, size_t, bool);
-void enregistrement(const char *, size_t, const char *, size_t, bool);
+void enregistrement(const char *, size_t, const char *, size_t, const char *);
 
 /* lecteur.cpp */
 void ouvrirlecteur();
 void fermerlecteur();
 bool lecteurlibre();
 void suivre(const char *, size_t, bool);
+bool ouvrirchamp();
+void fermerchamp();
 void suivrenous(bool);
 const char *construction(const char *, const char *);
+const char *garder(const char *, const char *, bool);
 size_t reference(const char *, const char *);
 
 /* source.cpp */

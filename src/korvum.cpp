@@ -16,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 #ifdef KORVUM_SSSE3
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 int entree = -1;       /* the source */
@@ -32,15 +32,21 @@ static size_t taille; /* its size */
 static int octetsep;  /* the byte that stands for separ, or -1 */
 
 static void avertir();
-static const char *attention(const char *, const char *);
+static void balayer(const char *, std::uint64_t *, std::uint64_t *);
+static std::uint64_t balayerbase(
+    const char *, std::uint64_t *, std::uint64_t *);
 #ifdef KORVUM_SSSE3
-static const char *attentionssse3(const char *, const char *);
+static std::uint64_t balayerssse3(
+    const char *, std::uint64_t *, std::uint64_t *);
+static std::uint64_t balayeravx2(
+    const char *, std::uint64_t *, std::uint64_t *);
 #endif
+static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherchesepar(const char *, const char *, size_t *);
-static std::uint64_t finsdeligne(const char *);
-static void traiter(const char *, const char *, bool, bool);
+static char *zero(size_t, size_t, size_t, std::uint64_t, bool);
+static void traiter(const char *, const char *, bool, const char *);
 static void convertir();
 
 /*
@@ -130,113 +136,178 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
 }
 
 /*
- * The bytes that the document cannot take as they are, or that a reader
- * must look at: the controls XML forbids (the zero byte, which ends a
- * line's text, among them), '&', '<', ']', and the five bytes that
- * windows-1252 leaves unassigned (0x81, the escape of a decoded source,
- * among them).  A line that holds none is written as it stands.
+ * Sweep the 64 bytes at p: one bit for each LF in *lfs, and one for each
+ * byte that needs attention (SIGNE, in defs.h) in *sigs, the first byte's
+ * bit the lowest.  With the vector steps of jeu; signes finds the second
+ * only, for a field.
  */
-static constexpr struct Signes {
-	bool t[256];
-} SIGNE = [] {
-	Signes s{};
-	for (int b = 0; b < 0x20; b++)
-		s.t[b] = b != '\t' && b != '\n' && b != '\r';
-	s.t['&'] = s.t['<'] = s.t[']'] = true;
-	s.t[0x81] = s.t[0x8d] = s.t[0x8f] = s.t[0x90] = s.t[0x9d] = true;
-	return s;
-}();
-
-/*
- * The first byte of [p, fin) that needs attention (SIGNE), or fin: 64
- * bytes a step, which may look at up to 63 bytes past fin.
- */
-static const char *
-attention(const char *p, const char *fin)
+static inline void
+balayer(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
 {
 #ifdef KORVUM_SSSE3
-	if (jeu == SSSE3)
-		return attentionssse3(p, fin);
+	if (jeu == AVX2) {
+		balayeravx2(p, lfs, sigs);
+		return;
+	}
+	if (jeu == SSSE3) {
+		balayerssse3(p, lfs, sigs);
+		return;
+	}
 #endif
+	balayerbase(p, lfs, sigs);
+}
+
+/* The bytes that need attention among the 64 at p, as balayer finds them. */
+std::uint64_t
+signes(const char *p)
+{
+#ifdef KORVUM_SSSE3
+	if (jeu == AVX2)
+		return balayeravx2(p, nullptr, nullptr);
+	if (jeu == SSSE3)
+		return balayerssse3(p, nullptr, nullptr);
+#endif
+	return balayerbase(p, nullptr, nullptr);
+}
+
+/*
+ * balayer with SSE2, or byte by byte; the LFs only when lfs is given.
+ * Returns the bits of the bytes that need attention, also put in *sigs
+ * when given.
+ */
+static inline std::uint64_t
+balayerbase(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
+{
+	std::uint64_t l = 0, m = 0;
 #ifdef KORVUM_SSE2
 	const __m128i c1f = _mm_set1_epi8(0x1f);
-	for (; p < fin; p += 64) {
-		std::uint64_t m = 0;
-		for (int i = 0; i < 64; i += 16) {
-			__m128i v = _mm_loadu_si128(
-			    (const __m128i *)(const void *)(p + i));
-			auto egal = [v](int c) {
-				return _mm_cmpeq_epi8(
-				    v, _mm_set1_epi8((char)c));
-			};
-			__m128i ctl = _mm_andnot_si128(
-			    _mm_or_si128(_mm_or_si128(egal('\t'), egal('\n')),
-			        egal('\r')),
-			    _mm_cmpeq_epi8(_mm_min_epu8(v, c1f), v));
-			__m128i a = _mm_or_si128(_mm_or_si128(ctl, egal('&')),
-			    _mm_or_si128(egal('<'), egal(']')));
-			__m128i h = _mm_or_si128(
-			    _mm_or_si128(egal(0x81), egal(0x8d)),
-			    _mm_or_si128(_mm_or_si128(egal(0x8f), egal(0x90)),
-			        egal(0x9d)));
-			m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-			         _mm_or_si128(a, h))
+	for (int i = 0; i < 64; i += 16) {
+		__m128i v =
+		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
+		auto egal = [v](int c) {
+			return _mm_cmpeq_epi8(v, _mm_set1_epi8((char)c));
+		};
+		__m128i lf = egal('\n');
+		__m128i ctl = _mm_andnot_si128(
+		    _mm_or_si128(_mm_or_si128(egal('\t'), lf), egal('\r')),
+		    _mm_cmpeq_epi8(_mm_min_epu8(v, c1f), v));
+		__m128i a = _mm_or_si128(_mm_or_si128(ctl, egal('&')),
+		    _mm_or_si128(egal('<'), egal(']')));
+		__m128i h = _mm_or_si128(_mm_or_si128(egal(0x81), egal(0x8d)),
+		    _mm_or_si128(
+		        _mm_or_si128(egal(0x8f), egal(0x90)), egal(0x9d)));
+		if (lfs != nullptr)
+			l |= (std::uint64_t)(unsigned)_mm_movemask_epi8(lf)
 			     << i;
-		}
-		if (m != 0) {
-			p += std::countr_zero(m);
-			return p < fin ? p : fin;
-		}
+		m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		         _mm_or_si128(a, h))
+		     << i;
 	}
-	return fin;
 #else
-	while (p < fin && !SIGNE.t[(unsigned char)*p])
-		p++;
-	return p;
+	for (int i = 0; i < 64; i++) {
+		l |= (std::uint64_t)(p[i] == '\n') << i;
+		m |= (std::uint64_t)SIGNE.t[(unsigned char)p[i]] << i;
+	}
 #endif
+	if (lfs != nullptr)
+		*lfs = l;
+	if (sigs != nullptr)
+		*sigs = m;
+	return m;
 }
 
 #ifdef KORVUM_SSSE3
 /*
- * attention, with SSSE3: each byte's class is looked up by its low and
+ * balayerbase, with SSSE3: each byte's class is looked up by its low and
  * by its high half, a bit a class, and the byte needs attention when the
  * two share a bit: 0x00 to 0x1F but TAB, LF and CR; '&'; '<'; ']'; 0x81,
- * 0x8D, 0x8F; 0x90, 0x9D.  The 64 bytes of a step are tested at once.
+ * 0x8D, 0x8F; 0x90, 0x9D.  No class uses the high bit, so a byte's
+ * classes saturated with 0x7F have it set when it needs attention.
  */
-__attribute__((target("ssse3"))) static const char *
-attentionssse3(const char *p, const char *fin)
+__attribute__((target("ssse3"))) static std::uint64_t
+balayerssse3(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
 {
 	const __m128i bas = _mm_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
 	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23);
 	const __m128i haut = _mm_setr_epi8(0x01, 0x02, 0x04, 0x08, 0, 0x10, 0,
 	    0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
-	const __m128i f = _mm_set1_epi8(0x0f), zero = _mm_setzero_si128();
-	for (; p < fin; p += 64) {
-		__m128i c[4];
-		for (int i = 0; i < 4; i++) {
-			__m128i v = _mm_loadu_si128(
-			    (const __m128i *)(const void *)(p + 16 * i));
-			c[i] = _mm_and_si128(
-			    _mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
-			    _mm_shuffle_epi8(
-			        haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
-		}
-		__m128i tout = _mm_or_si128(
-		    _mm_or_si128(c[0], c[1]), _mm_or_si128(c[2], c[3]));
-		if (_mm_movemask_epi8(_mm_cmpeq_epi8(tout, zero)) == 0xffff)
-			continue;
-		std::uint64_t m = 0;
-		for (int i = 0; i < 4; i++)
-			m |= (std::uint64_t)(
-			         0xffff ^ (unsigned)_mm_movemask_epi8(
-			                      _mm_cmpeq_epi8(c[i], zero)))
-			     << 16 * i;
-		p += std::countr_zero(m);
-		return p < fin ? p : fin;
+	const __m128i f = _mm_set1_epi8(0x0f), lf = _mm_set1_epi8('\n');
+	const __m128i x7f = _mm_set1_epi8(0x7f);
+	std::uint64_t l = 0, m = 0;
+
+	for (int i = 0; i < 64; i += 16) {
+		__m128i v =
+		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
+		__m128i c =
+		    _mm_and_si128(_mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
+		        _mm_shuffle_epi8(
+		            haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
+		if (lfs != nullptr)
+			l |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+			         _mm_cmpeq_epi8(v, lf))
+			     << i;
+		m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		         _mm_adds_epu8(c, x7f))
+		     << i;
 	}
-	return fin;
+	if (lfs != nullptr)
+		*lfs = l;
+	if (sigs != nullptr)
+		*sigs = m;
+	return m;
+}
+
+/* balayerssse3, with AVX2: the same classes, 32 bytes a step. */
+__attribute__((target("avx2"))) static std::uint64_t
+balayeravx2(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
+{
+	const __m256i bas = _mm256_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
+	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23, 0x43,
+	    0x23, 0x03, 0x03, 0x03, 0x03, 0x07, 0x03, 0x03, 0x02, 0x02, 0x03,
+	    0x0b, 0x72, 0x03, 0x23);
+	const __m256i haut = _mm256_setr_epi8(0x01, 0x02, 0x04, 0x08, 0, 0x10,
+	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x04, 0x08, 0, 0x10,
+	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
+	const __m256i f = _mm256_set1_epi8(0x0f), lf = _mm256_set1_epi8('\n');
+	const __m256i x7f = _mm256_set1_epi8(0x7f);
+	std::uint64_t l = 0, m = 0;
+
+	for (int i = 0; i < 64; i += 32) {
+		__m256i v =
+		    _mm256_loadu_si256((const __m256i *)(const void *)(p + i));
+		__m256i c = _mm256_and_si256(
+		    _mm256_shuffle_epi8(bas, _mm256_and_si256(v, f)),
+		    _mm256_shuffle_epi8(
+		        haut, _mm256_and_si256(_mm256_srli_epi16(v, 4), f)));
+		if (lfs != nullptr)
+			l |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+			         _mm256_cmpeq_epi8(v, lf))
+			     << i;
+		m |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+		         _mm256_adds_epu8(c, x7f))
+		     << i;
+	}
+	if (lfs != nullptr)
+		*lfs = l;
+	if (sigs != nullptr)
+		*sigs = m;
+	return m;
 }
 #endif
+
+/*
+ * The bits of a 64-byte block at base for the bytes of [a, b), a and b
+ * within or around it.
+ */
+static inline std::uint64_t
+entre(size_t base, size_t a, size_t b)
+{
+	size_t lo = a > base ? a - base : 0, hi = b - base;
+
+	if (lo >= 64 || hi <= lo)
+		return 0;
+	return (hi >= 64 ? ~0ull : (1ull << hi) - 1) & (~0ull << lo);
+}
 
 /* Where the text of [s, fin) begins: past its spaces, TABs and LFs. */
 static const char *
@@ -325,37 +396,32 @@ cherchesepar(const char *s, const char *fin, size_t *n)
 }
 
 /*
- * One bit for each LF among the 64 bytes at p, the first byte's bit the
- * lowest: the line ends of a stretch of the source found in one go.
+ * The first zero byte of the line tampon[debut, t), which ends its text,
+ * or nullptr.  When the block at base holds the whole line (entier),
+ * siens has the bits of the line's bytes that need attention there, and
+ * a zero byte is one of them.
  */
-static inline std::uint64_t
-finsdeligne(const char *p)
+static char *
+zero(size_t debut, size_t t, size_t base, std::uint64_t siens, bool entier)
 {
-	std::uint64_t m = 0;
-#ifdef KORVUM_SSE2
-	const __m128i lf = _mm_set1_epi8('\n');
-	for (int i = 0; i < 64; i += 16) {
-		__m128i o =
-		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
-		m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-		         _mm_cmpeq_epi8(o, lf))
-		     << i;
+	if (!entier)
+		return (char *)std::memchr(tampon + debut, 0, t - debut);
+	for (; siens != 0; siens &= siens - 1) {
+		char *c = tampon + base + std::countr_zero(siens);
+		if (*c == '\0')
+			return c;
 	}
-#else
-	for (int i = 0; i < 64; i++)
-		m |= (std::uint64_t)(p[i] == '\n') << i;
-#endif
-	return m;
+	return nullptr;
 }
 
 /*
  * Handle one line of the source: its text is [s, fin), without its line
  * end; lf tells whether the text ended at a line end (and not at a zero
- * byte or at the end of the source), propre that it holds no byte that
- * needs attention.
+ * byte or at the end of the source); signe is its first byte that needs
+ * attention, or where it may stand (fin when there is none).
  */
 static void
-traiter(const char *s, const char *fin, bool lf, bool propre)
+traiter(const char *s, const char *fin, bool lf, const char *signe)
 {
 	ligne++;
 	s = debutchaine(s, fin);
@@ -372,17 +438,17 @@ traiter(const char *s, const char *fin, bool lf, bool propre)
 		avertir();
 		return;
 	}
-	enregistrement(
-	    s, (size_t)(p - s), p + n, (size_t)(fin - p) - n, propre);
+	enregistrement(s, (size_t)(p - s), p + n, (size_t)(fin - p) - n, signe);
 }
 
 /*
  * Read the source in blocks and hand each line to traiter.  The unhandled
  * bytes are tampon[debut, fin).  Line ends are found 64 bytes at a time:
  * lfs holds one bit for each LF of tampon[base, base + 64) not yet
- * handled.  The next byte that needs attention, a zero byte or one the
- * document cannot take as it is, stands at signe (fin when there is
- * none): a line before it is written as it stands.
+ * handled, and sigs one for each byte there that needs attention (a zero
+ * byte, or one the document cannot take as it is) and that no handled
+ * line holds; sale tells that the line begun at debut holds one before
+ * base.  A line that holds none is written as it stands.
  * A line that does not fit is moved to the front of the buffer, which
  * doubles when the line fills it.
  *
@@ -396,36 +462,45 @@ traiter(const char *s, const char *fin, bool lf, bool propre)
 static void
 convertir()
 {
-	size_t debut = 0, fin = 0, base = 0, signe = 0, haut = NULLE;
-	std::uint64_t lfs = 0;
-	bool epuise = false, connu = false;
+	size_t debut = 0, fin = 0, base = 0, haut = NULLE;
+	std::uint64_t lfs = 0, sigs = 0;
+	bool epuise = false, connu = false, sale = false;
 
 	taille = 2 * BLOC;
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {
 		while (lfs == 0 && base + 64 < fin) {
+			sale = sale || sigs != 0;
 			base += 64;
-			lfs = finsdeligne(tampon + base);
+			balayer(tampon + base, &lfs, &sigs);
 		}
 		bool lf = lfs != 0;
 		size_t e = lf ? base + (size_t)std::countr_zero(lfs) : fin;
 		if ((lf || (epuise && debut < fin)) && (connu || e < haut)) {
 			size_t t = e;
+			std::uint64_t ici = lfs & (0 - lfs); /* e's bit, or 0 */
+			std::uint64_t siens = sigs & (ici - 1);
+			bool propre = !sale && siens == 0;
+			if (!lf) /* the last line, without its LF */
+				propre = !sale &&
+				         (sigs & entre(base, debut, fin)) == 0;
+			sigs &= 0 - (ici << 1);
 			lfs &= lfs - 1;
 			if (lf && t > debut && tampon[t - 1] == '\r')
 				t--;
-			bool propre = signe >= t;
-			char *z = propre ? nullptr
-			                 : (char *)std::memchr(
-			                       tampon + signe, 0, t - signe);
+			char *z =
+			    propre ? nullptr
+			           : zero(debut, t, base, siens, !sale && lf);
+			const char *signe =
+			    propre ? tampon + t
+			    : !sale && lf
+			        ? tampon + base + std::countr_zero(siens)
+			        : tampon + debut;
 			traiter(tampon + debut, z != nullptr ? z : tampon + t,
-			    lf && z == nullptr, propre);
+			    lf && z == nullptr, signe);
 			debut = lf ? e + 1 : fin;
-			if (signe < debut)
-				signe = (size_t)(attention(tampon + debut,
-				                     tampon + fin) -
-				                 tampon);
+			sale = false;
 			continue;
 		}
 		if (epuise)
@@ -434,7 +509,6 @@ convertir()
 		if (debut > 0) {
 			std::memmove(tampon, tampon + debut, fin - debut);
 			fin -= debut;
-			signe -= debut;
 			if (haut != NULLE)
 				haut -= debut;
 			base = base > debut ? base - debut : 0;
@@ -457,11 +531,6 @@ convertir()
 			epuise = true;
 			tarir();
 		}
-		std::memset(tampon + fin + n, 0, MARGE);
-		if (signe == fin)
-			signe =
-			    (size_t)(attention(tampon + fin, tampon + fin + n) -
-			             tampon);
 		connu = codageconnu();
 		if (!connu && haut == NULLE &&
 		    (haut = premierhaut(tampon + fin, n)) != NULLE)
@@ -474,13 +543,12 @@ convertir()
 			        haut == NULLE ? nullptr : tampon + haut,
 			        tampon + fin)) {
 				fin = haut;
-				signe = signe < fin ? signe : fin;
 				base = 0; /* debut is 0 here */
-				epuise = false;
+				sale = epuise = false;
 			}
 		}
 		std::memset(tampon + fin, 0, MARGE);
-		lfs = finsdeligne(tampon + base);
+		balayer(tampon + base, &lfs, &sigs);
 		octetsep = decodee() ? octetinterne(separ) : octet1252(separ);
 	}
 	std::free(tampon);

@@ -26,14 +26,14 @@
 #include <cstdlib>
 #include <cstring>
 
-/* Where the reader stands between two pieces. */
+/* Where the reader stands between two pieces; the first two are free. */
 enum Etat {
 	CONTENU,     /* in an element's content */
+	FINI,        /* not well-formed: reported, nothing more to follow */
 	COMMENTAIRE, /* in a comment begun in an earlier piece */
 	CDATA,       /* in a CDATA section, likewise */
 	INSTRUCTION, /* in a processing instruction, likewise */
-	APRES,       /* the root element is closed: blanks, comments, PIs */
-	FINI         /* not well-formed: reported, nothing more to follow */
+	APRES        /* the root element is closed: blanks, comments, PIs */
 };
 
 /* What the lexer found at a '<'. */
@@ -89,6 +89,7 @@ static Etat etat, retour;      /* where the reader stands; and after */
 static std::int64_t lignebloc; /* where the open comment, ... began */
 static std::int64_t lignefin;  /* where the root element was closed */
 static bool nous;              /* the piece is korvum's own tags */
+static size_t plancher;        /* elements a field may not close */
 static bool finsource;         /* the source is over: the closing tag */
 static Ouvert *pile;           /* the open elements, the root first */
 static size_t hauteur, placepile;
@@ -152,7 +153,7 @@ void
 ouvrirlecteur()
 {
 	etat = CONTENU;
-	hauteur = lnoms = 0;
+	hauteur = lnoms = plancher = 0;
 	nous = true;
 	finsource = false;
 	empiler("SOLVARINE", 9);
@@ -198,7 +199,7 @@ fermerlecteur()
 bool
 lecteurlibre()
 {
-	return etat == CONTENU || etat == FINI;
+	return etat <= FINI;
 }
 
 /*
@@ -237,6 +238,31 @@ suivre(const char *p, size_t n, bool lf)
 	}
 }
 
+/*
+ * Begin following a field of a record, the reader being in content: the
+ * markup the writer keeps is handed over as it is kept (garder), and the
+ * elements it opens must close in the field, as the field's own Q or R
+ * element closes after it.  Returns whether the reader follows it.
+ */
+bool
+ouvrirchamp()
+{
+	if (etat != CONTENU)
+		return false;
+	plancher = hauteur;
+	return true;
+}
+
+/* End following a field: an element left open in it is reported. */
+void
+fermerchamp()
+{
+	if (etat == CONTENU && hauteur > plancher)
+		illisible(R_NONFERMEE, noms + pile[hauteur - 1].nom,
+		    pile[hauteur - 1].lnom, ligne);
+	plancher = 0;
+}
+
 /* Mark the pieces that follow as korvum's own tags, or the user's. */
 void
 suivrenous(bool n)
@@ -253,10 +279,26 @@ suivrenous(bool n)
 const char *
 construction(const char *p, const char *fin)
 {
+	return garder(p, fin, false);
+}
+
+/*
+ * construction, and when suivi, the reader follows the markup kept, in
+ * the field it follows (ouvrirchamp).
+ */
+const char *
+garder(const char *p, const char *fin, bool suivi)
+{
 	Lu lu;
 	Sorte s = lexer(p, fin, false, &lu);
 
-	return s == MAUVAISE || s == ENCOURS ? nullptr : lu.suite;
+	if (s == MAUVAISE || s == ENCOURS)
+		return nullptr;
+	if (suivi && etat == CONTENU && s == OUVRANTE)
+		empiler(lu.nom, lu.lnom);
+	else if (suivi && etat == CONTENU && s == FERMANTE)
+		fermer(lu.nom, lu.lnom);
+	return lu.suite;
 }
 
 /*
@@ -662,7 +704,7 @@ fermer(const char *n, size_t l)
 {
 	const Ouvert *o = pile + hauteur - 1;
 
-	if (hauteur > 0 && o->lnom == l &&
+	if (hauteur > plancher && o->lnom == l &&
 	    std::memcmp(noms + o->nom, n, l) == 0) {
 		lnoms = o->nom;
 		if (--hauteur == 0) {
@@ -676,9 +718,10 @@ fermer(const char *n, size_t l)
 		if (pile[i].lnom == l &&
 		    std::memcmp(noms + pile[i].nom, n, l) == 0)
 			plusbas = true;
-	/* The user's end tag inside a record that korvum opened: it has no
-	 * start in the record.  Otherwise, what is left open above. */
-	if (hauteur == 0 || !plusbas || (o->nous && !nous))
+	/* An end tag in a field, whose element the field did not open, or
+	 * inside a record that korvum opened: it has no start there.
+	 * Otherwise, what is left open above it. */
+	if (hauteur == plancher || !plusbas || (o->nous && !nous))
 		illisible(R_SANSOUVRANTE, n, l, ligne);
 	else
 		illisible(R_NONFERMEE, noms + o->nom, o->lnom,

@@ -246,10 +246,10 @@ message(const char *m, size_t n)
 {
 	static int console = -1;
 	HANDLE h = (HANDLE)_get_osfhandle(canal);
-	wchar_t w[256];
-	char o[256];
+	wchar_t w[512];
+	char o[1024];
 	DWORD mode;
-	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 256);
+	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
 
 	if (console < 0)
 		console = GetConsoleMode(h, &mode) ? 1 : 0;
