@@ -70,6 +70,91 @@ TEST_F(Korvum, SeparatorArgument)
 	});
 }
 
+// What XML cannot hold as it stands is written so that a reader reads what
+// the user typed; markup the user wrote on purpose stays, and where it
+// leaves the document unreadable, korvum says where and why.
+TEST_F(Korvum, EveryDocumentReadsAsTyped)
+{
+	const std::string utf8 = "\xef\xbb\xbf";
+	convertit({
+	    {"a bare &", {";"}, "A & R man;R&D\n",
+	        fiche("A &amp; R man", "R&amp;D"), ""},
+	    {"a bare & in Greek", {";"},
+	        utf8 + "\xcf\x84\xce\xbf &;le signe &\n",
+	        fiche("&#964;&#959; &amp;", "le signe &amp;"), ""},
+	    {"references a reader resolves stay", {"\t"},
+	        "&amp; &lt;&#233;&#xE9;\t&eacute; &#0; &#x110000; &amp\n",
+	        fiche("&amp; &lt;&#233;&#xE9;",
+	            "&amp;eacute; &amp;#0; &amp;#x110000; &amp;amp"),
+	        ""},
+	    {"a maths quiz", {";"}, "2 < 3;vrai\nx <= y;a<b\nc\x9cur;<3\n",
+	        fiche("2 &lt; 3", "vrai") + fiche("x &lt;= y", "a&lt;b") +
+	            fiche("c\x9cur", "&lt;3"),
+	        ""},
+	    {"markup a field completes stays", {";"},
+	        "le <b>chat</b>;<i lang=\"fr\">x</i><br/> <!-- n -->\n",
+	        fiche("le <b>chat</b>", "<i lang=\"fr\">x</i><br/> <!-- n -->"),
+	        ""},
+	    {"markup a field does not complete is text", {";"},
+	        "<b;<i lang=fr> <!-- n <?x\n", "<b;<i lang=fr> <!-- n <?x\r\n",
+	        illisible(1, "balise <b> mal form" EAIGU "e")},
+	    {"... in a field", {";"}, "a;<i lang=fr> <!-- n <?x <\n",
+	        fiche("a", "&lt;i lang=fr> &lt;!-- n &lt;?x &lt;"), ""},
+	    {"a sign before a zero byte", {";"}, "x;a<b\0<z\n"s,
+	        fiche("x", "a&lt;b"), ""},
+	    {"]]> ends no CDATA section", {";"}, "a]]>;b\n",
+	        fiche("a]]&gt;", "b"), ""},
+	    {"Word's manual line break", {";"},
+	        "un\x0b"
+	        "deux;x\n",
+	        fiche("un&#65533;deux", "x"), interdit(1)},
+	    {"controls in markup and U+FFFF", {";"},
+	        utf8 + "<!-- a\x01 -->\n\xef\xbf\xbf;\xef\xbf\xbe\n",
+	        "<!-- a&#65533; -->\r\n" + fiche("&#65533;", "&#65533;"),
+	        interdit(1) + interdit(2)},
+	    {"windows-1252's unassigned bytes", {";"},
+	        "caf\x81;\x8d\x8f\x90\x9d\n<a t=\"\x81\"/>\n",
+	        fiche("caf&#129;", "&#141;&#143;&#144;&#157;") +
+	            "<a t=\"&#129;\"/>\r\n",
+	        ""},
+	    {"an element opened in Q and closed in R", {";"},
+	        "le <b>chat;the cat</b>\n", fiche("le <b>chat", "the cat</b>"),
+	        illisible(1, nonfermee("b"))},
+	    {"an element closed that no line opened", {";"}, "<i>\na;b\n</b>\n",
+	        "<i>\r\n" + fiche("a", "b") + "</b>\r\n",
+	        illisible(3, "balise </b> sans balise ouvrante")},
+	    {"an element left open, closed by its parent", {";"},
+	        "<i>\n<b>\n</i>\n", "<i>\r\n<b>\r\n</i>\r\n",
+	        illisible(3, "balise <b> de la ligne 2 non ferm" EAIGU "e")},
+	    {"an element never closed", {";"}, "<groupe>\na;b\n",
+	        "<groupe>\r\n" + fiche("a", "b"),
+	        illisible(1, nonfermee("groupe"))},
+	    {"a comment never closed", {";"}, "a;b\n<!-- note\nc;d\n",
+	        fiche("a", "b") + "<!-- note\r\n" + fiche("c", "d"),
+	        illisible(2, "commentaire non ferm" EAIGU)},
+	    {"a comment over lines", {";"}, "<!-- a\nc;d\n<x -->\n",
+	        "<!-- a\r\n" + fiche("c", "d") + "<x -->\r\n", ""},
+	    {"-- in a comment", {";"}, "<!-- a -- b -->\n",
+	        "<!-- a -- b -->\r\n", illisible(1, "-- dans un commentaire")},
+	    {"a second declaration", {";"}, "<?xml version=\"1.0\"?>\n",
+	        "<?xml version=\"1.0\"?>\r\n",
+	        illisible(1, "d" EAIGU "claration <?xml ?> en trop")},
+	    {"a DOCTYPE", {";"}, "<!DOCTYPE liste>\n", "<!DOCTYPE liste>\r\n",
+	        illisible(1, "d" EAIGU "claration <!...> interdite dans le "
+	                     "document")},
+	    {"a bare & in markup", {";"}, "<p>Tom & Jerry</p>\n",
+	        "<p>Tom & Jerry</p>\r\n",
+	        illisible(1, "caract" EGRAVE "re & seul (" AGRAVE " " EAIGU
+	                     "crire &amp;)")},
+	    {"an attribute twice", {";"}, "<a b=\"1\" b=\"2\"/>\n",
+	        "<a b=\"1\" b=\"2\"/>\r\n",
+	        illisible(1, "attribut b en double")},
+	    {"records after the root is closed", {";"}, "</SOLVARINE>\na;b\n",
+	        "</SOLVARINE>\r\n" + fiche("a", "b"),
+	        illisible(2, "texte apr" EGRAVE "s la balise </SOLVARINE>")},
+	});
+}
+
 // korvum looks for the separator many bytes a step and copies the fields
 // likewise: the separator at every offset of Q from 0 to 130 bytes, and R
 // of every length from 130 to 0.

@@ -1,7 +1,8 @@
 #!/bin/sh
 # What an XML reader finds in the documents korvum makes of one list saved
 # in each encoding that editors offer: xmllint must accept each document
-# and give back, in every Q, R and comment, the text of the list.
+# and give back, in every Q, R and comment, the text of the list. Then
+# lines that users met, and markup that korvum reports as unreadable.
 #   lecteur.sh KORVUM WORK_DIR [EMULATOR]
 set -eu
 korvum=$1 dir=$2 emulateur=${3:-}
@@ -64,5 +65,51 @@ for s in utf8 utf8-bom utf16le utf16be cp1252; do
 		echecs=$((echecs + 1))
 	fi
 done
-echo "$echecs of 5 encodings failed"
+
+# Lines that made documents no reader could open: a bare & or <, Word's
+# manual line break, a stray byte windows-1252 leaves unassigned. xmllint
+# reads each as typed, the markup the user meant as markup.
+printf '%s\r\n' 'A & R man;R&D' '2 < 3;vrai' 'x <= y;<3' 'a]]>b;&eacute;' \
+	'le <b>chat</b>;&amp; &#233;' >lignes.txt
+printf 'un\013deux;caf\201\r\n' >>lignes.txt
+cat >lignes-attendu.txt <<'EOF2'
+<SOLVARINE ID_CHAMP1="Q" ID_CHAMP2="R" TYPE="L">
+<F><Q>A &amp; R man</Q><R>R&amp;D</R></F>
+<F><Q>2 &lt; 3</Q><R>vrai</R></F>
+<F><Q>x &lt;= y</Q><R>&lt;3</R></F>
+<F><Q>a]]&gt;b</Q><R>&amp;eacute;</R></F>
+<F><Q>le <b>chat</b></Q><R>&amp; é</R></F>
+EOF2
+# (U+FFFD for the break, U+0081 for the byte: what Windows maps it to.)
+printf '<F><Q>un\357\277\275deux</Q><R>caf\302\201</R></F>\n</SOLVARINE>\n' \
+	>>lignes-attendu.txt
+printf '%s' "$(cat lignes-attendu.txt)" >lignes.c14n.attendu
+$emulateur "$korvum" lignes.txt lignes.xml ';' 2>lignes.err || :
+if ! xmllint --c14n lignes.xml >lignes.c14n 2>lignes.xmllint; then
+	echo "lignes: xmllint refuses the document: $(cat lignes.xmllint)"
+	echecs=$((echecs + 1))
+elif ! cmp -s lignes.c14n lignes.c14n.attendu; then
+	echo "lignes: the reader does not find the lines as typed:"
+	diff lignes.c14n.attendu lignes.c14n || :
+	echecs=$((echecs + 1))
+fi
+
+# Markup that leaves the document unreadable: korvum says so, and xmllint
+# refuses what korvum wrote.
+n=0
+for l in 'le <b>chat;the cat</b>' '<!-- note' '<groupe>' '<p>Tom & Jerry</p>' \
+	'<a b="1" b="2"/>' '<?xml version="1.0"?>'; do
+	n=$((n + 1))
+	printf '%s\r\na;b\r\n' "$l" >faute$n.txt
+	$emulateur "$korvum" faute$n.txt faute$n.xml ';' 2>faute$n.err || :
+	if ! grep -q 'document illisible' faute$n.err; then
+		echo "$l: korvum does not report the document: $(cat faute$n.err)"
+		echecs=$((echecs + 1))
+	elif xmllint --noout faute$n.xml 2>/dev/null; then
+		echo "$l: korvum reports a document that xmllint reads"
+		echecs=$((echecs + 1))
+	fi
+done
+
+echo "$echecs of 5 encodings, the lines users met and $n faults failed"
 [ "$echecs" -eq 0 ]
