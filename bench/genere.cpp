@@ -2,9 +2,12 @@
 // use: data lines of a few words on each side of ';', some markup, blank
 // and padded lines, about one line in a hundred without a separator.
 //
-//	genere MIB lf|crlf|ligne FILE
+//	genere MIB lf|crlf|signes|ligne FILE
 //
-// "ligne" writes one line of MIB mebibytes with no line end.
+// "signes" writes LF lines whose every data line holds, in one of its
+// fields, a bare '&' or '<' (R & D, 2 < 3), a reference or a tag around a
+// word, as a quiz of sums or a list of abbreviations does; "ligne" writes
+// one line of MIB mebibytes with no line end.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,11 +53,12 @@ main(int argc, char *argv[])
 {
 	if (argc != 4) {
 		(void)std::fputs(
-		    "usage: genere MIB lf|crlf|ligne FILE\n", stderr);
+		    "usage: genere MIB lf|crlf|signes|ligne FILE\n", stderr);
 		return 2;
 	}
 	std::uint64_t taille = std::strtoull(argv[1], nullptr, 10) << 20;
 	std::string fin = std::strcmp(argv[2], "crlf") == 0 ? "\r\n" : "\n";
+	bool signes = std::strcmp(argv[2], "signes") == 0;
 	std::FILE *f = std::fopen(argv[3], "wb");
 	if (f == nullptr) {
 		std::perror(argv[3]);
@@ -91,8 +95,18 @@ main(int argc, char *argv[])
 			mots(l, 1 + hasard(2));
 			l += " \t ";
 		} else {
+			/* One of a bare sign, a reference, a tag around a
+			 * word, in one of the fields. */
+			static const char *const SIGNES[] = {
+			    " & ", " < ", " &amp; ", " <b>la</b> "};
+			const char *signe = signes ? SIGNES[hasard(4)] : "";
+			bool q = signes && hasard(2) == 0;
 			mots(l, 1 + hasard(3));
+			if (signes && q)
+				l += signe;
 			l += ';';
+			if (signes && !q)
+				l += signe;
 			mots(l, 1 + hasard(3));
 		}
 		l += fin;
