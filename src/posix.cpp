@@ -62,6 +62,38 @@ memefichier(const char *nom)
 	       a.st_ino == b.st_ino;
 }
 
+/*
+ * Read up to n of the first bytes of the target to p, when it is a
+ * regular file that is not empty, so that the caller can tell a document
+ * from a list; 0 when there is no such file (none yet, an empty one, a
+ * folder, a device, a pipe, which is not opened), -1 when it cannot be
+ * read.
+ */
+long
+debutbut(const char *nom, char *p, size_t n)
+{
+	struct stat st;
+	size_t lus = 0;
+	ssize_t r;
+	int fd;
+
+	if (stat(nom, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+		return 0;
+	if ((fd = open(nom, O_RDONLY | O_NONBLOCK | O_NOCTTY)) < 0)
+		return -1;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+		n = 0;
+	while (lus < n && (r = pread(fd, p + lus, n - lus, (off_t)lus)) != 0) {
+		if (r < 0 && errno != EINTR) {
+			close(fd);
+			return -1;
+		}
+		lus += r < 0 ? 0 : (size_t)r;
+	}
+	close(fd);
+	return (long)lus;
+}
+
 /* Create or empty the target. */
 int
 ouvrirbut(const char *nom)

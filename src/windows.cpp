@@ -177,6 +177,40 @@ memefichier(const char *nom)
 	return meme;
 }
 
+/*
+ * Read up to n of the first bytes of the target to p, when it is a file on
+ * a disk that is not empty, so that the caller can tell a document from a
+ * list; 0 when there is no such file (none yet, an empty one, a folder,
+ * a device such as NUL or CON, which is not opened), -1 when it cannot be
+ * read (another program holds it without sharing it, say).
+ */
+long
+debutbut(const char *nom, char *p, size_t n)
+{
+	WIN32_FILE_ATTRIBUTE_DATA a;
+	wchar_t *w = versutf16(nom);
+	HANDLE h = INVALID_HANDLE_VALUE;
+	DWORD lus = 0;
+	long r = 0;
+
+	if (GetFileAttributesExW(w, GetFileExInfoStandard, &a) &&
+	    !(a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+	    (a.nFileSizeHigh != 0 || a.nFileSizeLow != 0)) {
+		h = CreateFileW(w, GENERIC_READ,
+		    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+		    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+		r = -1;
+	}
+	std::free(w);
+	if (h == INVALID_HANDLE_VALUE)
+		return r;
+	r = 0;
+	if (GetFileType(h) == FILE_TYPE_DISK)
+		r = ReadFile(h, p, (DWORD)n, &lus, nullptr) ? (long)lus : -1;
+	CloseHandle(h);
+	return r;
+}
+
 /* Create or empty the target. */
 int
 ouvrirbut(const char *nom)

@@ -356,6 +356,69 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 	EXPECT_EQ(lis("source.txt"), source);
 }
 
+// korvum replaces only a document: a target that holds anything but an
+// XML declaration at its start (after a byte-order mark and blanks, in
+// any encoding korvum reads) is refused, and both files keep every byte.
+TEST_F(Korvum, OnlyADocumentIsReplaced)
+{
+	auto utf16 = [](const std::string &s, bool be) {
+		std::string u;
+		for (char c : s)
+			u += be ? "\0"s + c : c + "\0"s;
+		return u;
+	};
+	const std::string decl = "<?xml version=\"1.0\"?>\n<a/>\n";
+	struct {
+		std::string quoi, but;
+		bool remplace;
+	} cas[] = {
+	    {"an empty file", "", true},
+	    {"korvum's document", document(fiche("x", "y")), true},
+	    {"UTF-8 with its mark", "\xef\xbb\xbf" + decl, true},
+	    {"blanks first", " \t\r\n<?xml\tversion=\"1.0\"?>", true},
+	    {"UTF-16 LE with its mark", "\xff\xfe" + utf16(decl, false), true},
+	    {"UTF-16 BE with its mark", "\xfe\xff" + utf16(decl, true), true},
+	    {"UTF-16 LE, no mark", utf16("\r\n" + decl, false), true},
+	    {"UTF-16 BE, no mark", utf16(decl, true), true},
+	    {"a list", "maison;house\n", false},
+	    {"a list that begins with markup", "<!-- Le\xe7on 1 -->\na;b\n",
+	        false},
+	    {"a processing instruction", "<?xml-stylesheet href=\"q.xsl\"?>",
+	        false},
+	    {"upper case", "<?XML version=\"1.0\"?>", false},
+	    {"a blank inside", "< ?xml version=\"1.0\"?>", false},
+	    {"the declaration cut short", "\xef\xbb\xbf<?xml", false},
+	    {"one byte", "<", false},
+	    {"text first", "x<?xml version=\"1.0\"?>", false},
+	    {"UTF-16 with a byte that is not zero", "<\x01?\0x\0m\0l\0 \0"s,
+	        false},
+	    {"blanks past the bytes looked at", std::string(TETE, ' ') + decl,
+	        false},
+	};
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		ecris("source.txt", "a;b\n");
+		ecris("but.xml", c.but);
+		Issue r = lance({"source.txt", "but.xml", ";"});
+		EXPECT_EQ(r.statut, c.remplace ? 0 : 1);
+		EXPECT_EQ(r.err, c.remplace ? "" : PASXML);
+		EXPECT_EQ(lis("but.xml"),
+		    c.remplace ? document(fiche("a", "b")) : c.but);
+		EXPECT_EQ(lis("source.txt"), "a;b\n");
+	}
+
+	// The example's names swapped: its list begins with a comment line.
+	const std::string liste = lis(KORVUM_EXEMPLES "/vocabulaire.txt");
+	const std::string doc = lis(KORVUM_EXEMPLES "/vocabulaire.xml");
+	ecris("vocabulaire.txt", liste);
+	ecris("vocabulaire.xml", doc);
+	Issue r = lance({"vocabulaire.xml", "vocabulaire.txt", ";"});
+	EXPECT_EQ(r.statut, 1);
+	EXPECT_EQ(r.err, PASXML);
+	EXPECT_EQ(lis("vocabulaire.txt"), liste);
+	EXPECT_EQ(lis("vocabulaire.xml"), doc);
+}
+
 // Built, like the korvum beside it, with AddressSanitizer.
 #if defined(__SANITIZE_ADDRESS__)
 #define SOUS_ASAN
