@@ -80,5 +80,6 @@ int ouvrirbut(const char *);
 bool lire(char *, size_t, size_t *);
 bool ecrire(const char *, size_t);
 bool fermer(int);
-void tronquer();
+bool fermerbut();
+void renoncer();
 void message(const char *, size_t);
