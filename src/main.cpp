@@ -103,7 +103,7 @@ declarationxml(const unsigned char *p, size_t n)
 	}
 	for (; i + pas <= n; i += pas) {
 		unsigned char c = p[i + bas];
-		bool blanc = c != 0 && std::memchr(" \t\r\n", c, 4) != nullptr;
+		bool blanc = c == ' ' || c == '\t' || c == '\r' || c == '\n';
 		if (pas == 2 && p[i + 1 - bas] != 0)
 			return false;
 		if (k == sizeof XML - 1)

@@ -28,6 +28,7 @@ static bool existait;      /* that file was there, with this status: */
 static struct stat ancien; /* its owner and mode */
 
 static int creerprovisoire(const char *, bool);
+static void oublier();
 static void masquer(bool);
 static void effacer(int);
 
@@ -192,6 +193,18 @@ creerprovisoire(const char *nom, bool lien)
 }
 
 /*
+ * The temporary file is gone, in the target's place or removed: forget
+ * its name (while the signals that end a run are held back).
+ */
+static void
+oublier()
+{
+	std::free(provisoire);
+	std::free(cible);
+	provisoire = cible = nullptr;
+}
+
+/*
  * Hold back the signals that end a run (tenir), or let them through
  * again, while the temporary file comes and goes: the handler then sees
  * it either whole or not at all.
@@ -288,9 +301,8 @@ fermerbut()
 	if (provisoire == nullptr)
 		return true;
 	masquer(true);
-	ok = std::rename(provisoire, cible) == 0;
-	if (ok)
-		provisoire = nullptr;
+	if ((ok = std::rename(provisoire, cible) == 0))
+		oublier();
 	masquer(false);
 	return ok;
 }
@@ -306,7 +318,7 @@ renoncer()
 	if (provisoire != nullptr) {
 		masquer(true);
 		(void)unlink(provisoire);
-		provisoire = nullptr;
+		oublier();
 		masquer(false);
 	} else if (sortie >= 0 && sortiefichier)
 		(void)!ftruncate(sortie, 0);

@@ -213,8 +213,8 @@ korvum(const std::vector<std::string> &args, const Panne &panne)
 			close(fd);
 		// Ctrl+C and SIGTERM end korvum as they would from a terminal,
 		// whatever this process was started with.
-		signal(SIGINT, SIG_DFL);
-		signal(SIGTERM, SIG_DFL);
+		(void)signal(SIGINT, SIG_DFL);
+		(void)signal(SIGTERM, SIG_DFL);
 		if (panne.masque >= 0)
 			umask((mode_t)panne.masque);
 		for (const auto &e : panne.env)

@@ -94,7 +94,7 @@ write(int fd, const void *p, size_t n)
 	if (fd > 2 && place >= 0 && r > 0)
 		place -= r;
 	if (fd > 2 && signal > 0) {
-		raise(signal);
+		(void)raise(signal);
 		signal = 0;
 	}
 	return r;
