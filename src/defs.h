@@ -31,6 +31,13 @@ inline constexpr size_t FENETRE = KORVUM_FENETRE;
 inline constexpr size_t NULLE = SIZE_MAX; /* no such position */
 
 /*
+ * How much of an existing target is read to tell a document from a list:
+ * room for a byte-order mark, the blanks a document edited by hand may
+ * begin with, and the declaration.
+ */
+inline constexpr size_t TETE = 1024;
+
+/*
  * SSE2 is there on every x86-64 processor; SSSE3 and AVX2 are asked at run
  * time.
  */

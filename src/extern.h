@@ -29,6 +29,8 @@ inline constexpr char LIRE[] = "Impossible de lire le fichier d'entrée!\n";
 inline constexpr char ECRIRE[] = "Impossible d'écrire le fichier de sortie!\n";
 inline constexpr char MEMEFICHIER[] =
     "Le fichier de sortie est le fichier d'entrée!\n";
+inline constexpr char PASXML[] = "Le fichier de sortie n'est pas un document "
+                                 "XML : korvum ne le remplace pas!\n";
 inline constexpr char PASDESEPAR[] = "Pas de séparateur ligne ";
 
 /* korvum.cpp: the state of a run, and the run. */
@@ -88,9 +90,11 @@ size_t decodeutf16(char *, const unsigned char *, size_t, bool, bool, size_t *);
 void preparer(int *, char ***);
 int ouvrirsource(const char *);
 bool memefichier(const char *);
+long debutbut(const char *, char *, size_t);
 int ouvrirbut(const char *);
 bool lire(char *, size_t, size_t *);
 bool ecrire(const char *, size_t);
 bool fermer(int);
-void tronquer();
+bool fermerbut();
+void renoncer();
 void message(const char *, size_t);

@@ -67,8 +67,9 @@ rediger()
 }
 
 /*
- * Close whichever file is open.  Returns false when the target's close
- * failed, which means its last bytes may not have reached the disk.
+ * Close whichever file is open; the target, once closed, takes its place.
+ * Returns false when the target's close or its placing failed, which
+ * means that the document may not be whole where the target is.
  */
 bool
 fermetout()
@@ -78,22 +79,21 @@ fermetout()
 	if (entree >= 0)
 		fermer(entree);
 	if (sortie >= 0)
-		ok = fermer(sortie);
+		ok = fermerbut();
 	entree = sortie = -1;
 	return ok;
 }
 
 /*
  * The single fatal path: say why, leave no half-written document behind
- * (a regular target is emptied; a device is left alone), close both files
- * and end with status 1.
+ * (the target keeps what it held, or, written in place, is emptied), close
+ * both files and end with status 1.
  */
 void
 erreur(const char *msg)
 {
 	message(msg, std::strlen(msg));
-	if (sortie >= 0)
-		tronquer();
+	renoncer();
 	fermetout();
 	std::exit(1);
 }

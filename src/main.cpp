@@ -33,11 +33,15 @@
 
 #include <cstring>
 
+static bool declarationxml(const unsigned char *, size_t);
 static char32_t caractereargument(const char *, bool);
 
 int
 main(int argc, char *argv[])
 {
+	char tete[TETE];
+	long n;
+
 	preparer(&argc, &argv);
 	if (argc <= 2) {
 		message(SYNTAXE, sizeof SYNTAXE - 1);
@@ -50,6 +54,10 @@ main(int argc, char *argv[])
 		erreur(OUVRIRENTREE);
 	if (memefichier(argv[2]))
 		erreur(MEMEFICHIER);
+	if ((n = debutbut(argv[2], tete, sizeof tete)) < 0)
+		erreur(OUVRIRSORTIE);
+	if (n > 0 && !declarationxml((const unsigned char *)tete, (size_t)n))
+		erreur(PASXML);
 	if ((sortie = ouvrirbut(argv[2])) < 0)
 		erreur(OUVRIRSORTIE);
 
@@ -66,6 +74,46 @@ main(int argc, char *argv[])
 	if (!fermetout())
 		erreur(ECRIRE);
 	return 0;
+}
+
+/*
+ * Whether the n bytes at p, the start of an existing target, begin with an
+ * XML declaration: "<?xml" and a blank, after an optional byte-order mark
+ * and blanks (space, TAB, CR, LF).  The text may be in windows-1252 or
+ * UTF-8, or in UTF-16 of either byte order, with its mark or without,
+ * where each of these ASCII characters has its zero byte.  Only such a
+ * file is a document that korvum may replace: a list given as the target
+ * by mistake, even one that begins with a comment line, is kept.
+ */
+static bool
+declarationxml(const unsigned char *p, size_t n)
+{
+	static const char XML[] = "<?xml";
+	size_t i = 0, pas = 1, bas = 0, k = 0;
+
+	if (n >= 3 && p[0] == 0xef && p[1] == 0xbb && p[2] == 0xbf)
+		i = 3;
+	else if (n >= 2 && ((p[0] == 0xff && p[1] == 0xfe) ||
+	                       (p[0] == 0xfe && p[1] == 0xff))) {
+		i = pas = 2;
+		bas = p[0] == 0xfe;
+	} else if (n >= 2 && (p[0] == 0) != (p[1] == 0)) {
+		pas = 2;
+		bas = p[0] == 0;
+	}
+	for (; i + pas <= n; i += pas) {
+		unsigned char c = p[i + bas];
+		bool blanc = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+		if (pas == 2 && p[i + 1 - bas] != 0)
+			return false;
+		if (k == sizeof XML - 1)
+			return blanc;
+		if (k == 0 && blanc)
+			continue;
+		if (c != (unsigned char)XML[k++])
+			return false;
+	}
+	return false;
 }
 
 /*

@@ -1,7 +1,8 @@
 /*
  * The system, on POSIX systems: the standard streams, opening, reading,
  * writing and closing the two files, telling whether two names are one
- * file, and writing a message.  The arguments are taken as they are.
+ * file, putting a whole document in the target's place, and writing a
+ * message.  The arguments are taken as they are.
  */
 
 #include "extern.h"
@@ -9,13 +10,27 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-static bool sortiefichier; /* the target is a regular file */
+/* The signals that end a run, after which no temporary file may stay. */
+static const int FINS[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
+
+static bool sortiefichier; /* the target is a regular file written in place */
+static char *provisoire;   /* the temporary file, until it takes its place */
+static char *cible;        /* the name whose file it replaces */
+static bool existait;      /* that file was there, with this status: */
+static struct stat ancien; /* its owner and mode */
+
+static int creerprovisoire(const char *, bool);
+static void oublier();
+static void masquer(bool);
+static void effacer(int);
 
 /*
  * Make sure the files cannot land on a closed standard stream, where
@@ -62,16 +77,164 @@ memefichier(const char *nom)
 	       a.st_ino == b.st_ino;
 }
 
-/* Create or empty the target. */
+/*
+ * Read up to n of the first bytes of the target to p, when it is a
+ * regular file that is not empty, so that the caller can tell a document
+ * from a list; 0 when there is no such file (none yet, an empty one, a
+ * folder, a device, a pipe, which is not opened), -1 when it cannot be
+ * read.
+ */
+long
+debutbut(const char *nom, char *p, size_t n)
+{
+	struct stat st;
+	size_t lus = 0;
+	ssize_t r;
+	int fd;
+
+	if (stat(nom, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+		return 0;
+	if ((fd = open(nom, O_RDONLY | O_NONBLOCK | O_NOCTTY)) < 0)
+		return -1;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+		n = 0;
+	while (lus < n && (r = pread(fd, p + lus, n - lus, (off_t)lus)) != 0) {
+		if (r < 0 && errno != EINTR) {
+			close(fd);
+			return -1;
+		}
+		lus += r < 0 ? 0 : (size_t)r;
+	}
+	close(fd);
+	return (long)lus;
+}
+
+/*
+ * Open the target.  A regular file with a single name, or a name where
+ * there is nothing yet, is written as a temporary file beside it, which
+ * takes its place only once the document is whole (fermerbut), so that a
+ * failure leaves it as it was; such a target must still be one that
+ * could be opened for writing.  Any other target (a device, a pipe, a
+ * file with several names, which a new file would part) is written in
+ * place, created or emptied, and so is a target whose folder will not
+ * take a temporary file.
+ */
 int
 ouvrirbut(const char *nom)
 {
 	struct stat st;
-	int fd = open(nom, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+	int fd = -1;
 
+	existait = lstat(nom, &st) == 0;
+	if (!existait && errno == ENOENT && *nom != '\0')
+		fd = creerprovisoire(nom, false);
+	else if (existait && stat(nom, &ancien) == 0 &&
+	         S_ISREG(ancien.st_mode) && ancien.st_nlink == 1) {
+		if ((fd = open(nom, O_WRONLY | O_NONBLOCK | O_NOCTTY)) < 0)
+			return -1;
+		(void)close(fd);
+		fd = creerprovisoire(nom, S_ISLNK(st.st_mode));
+	}
+	if (fd >= 0)
+		return fd;
+	fd = open(nom, O_WRONLY | O_CREAT | O_TRUNC, 0666);
 	if (fd >= 0)
 		sortiefichier = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 	return fd;
+}
+
+/*
+ * Make the temporary file that stands for the target until the document
+ * is whole: korvum-XXXXXX.tmp, in the folder of the file that the target
+ * names (through a symbolic link when lien), created exclusively (never
+ * through a name or a link already there) and readable by its owner
+ * only.  Its descriptor, or -1 when the folder will not take it.  From
+ * then on, a signal that ends the run removes it first.
+ */
+static int
+creerprovisoire(const char *nom, bool lien)
+{
+	static const char MODELE[] = "korvum-XXXXXX.tmp";
+	char *c = lien ? realpath(nom, nullptr) : strdup(nom), *t;
+	const char *barre;
+	size_t d;
+	int fd;
+
+	if (c == nullptr)
+		return -1;
+	barre = std::strrchr(c, '/');
+	d = barre == nullptr ? 0 : (size_t)(barre - c) + 1;
+	if ((t = (char *)std::malloc(d + sizeof MODELE)) == nullptr) {
+		std::free(c);
+		return -1;
+	}
+	std::memcpy(t, c, d);
+	std::memcpy(t + d, MODELE, sizeof MODELE);
+	masquer(true);
+	if ((fd = mkstemps(t, 4)) >= 0) {
+		provisoire = t;
+		cible = c;
+		for (int sig : FINS) {
+			struct sigaction sa = {}, avant;
+			sa.sa_handler = effacer;
+			sa.sa_flags = (int)SA_RESETHAND;
+			sigemptyset(&sa.sa_mask);
+			if (sigaction(sig, nullptr, &avant) == 0 &&
+			    avant.sa_handler != SIG_IGN)
+				(void)sigaction(sig, &sa, nullptr);
+		}
+	}
+	masquer(false);
+	if (fd < 0) {
+		std::free(t);
+		std::free(c);
+	}
+	return fd;
+}
+
+/*
+ * The temporary file is gone, in the target's place or removed: forget
+ * its name (while the signals that end a run are held back).
+ */
+static void
+oublier()
+{
+	std::free(provisoire);
+	std::free(cible);
+	provisoire = cible = nullptr;
+}
+
+/*
+ * Hold back the signals that end a run (tenir), or let them through
+ * again, while the temporary file comes and goes: the handler then sees
+ * it either whole or not at all.
+ */
+static void
+masquer(bool tenir)
+{
+	static sigset_t avant;
+	sigset_t fins;
+
+	if (!tenir) {
+		(void)sigprocmask(SIG_SETMASK, &avant, nullptr);
+		return;
+	}
+	sigemptyset(&fins);
+	for (int sig : FINS)
+		sigaddset(&fins, sig);
+	(void)sigprocmask(SIG_BLOCK, &fins, &avant);
+}
+
+/*
+ * A signal ends the run: remove the temporary file, then end as the
+ * signal would have (its handler is the default again).
+ */
+static void
+effacer(int sig)
+{
+	if (provisoire != nullptr)
+		(void)unlink(provisoire);
+	(void)raise(sig);
 }
 
 /*
@@ -113,13 +276,51 @@ fermer(int fd)
 }
 
 /*
- * Empty the target, so that no half document is left behind; a device is
- * left alone.
+ * Close the target.  A temporary file first takes the owner (where the
+ * user may give it) and the mode of the file it replaces, or for a new
+ * target the mode that creating it would give; then, closed, it takes the
+ * target's place.  False when the close or the renaming fails: the
+ * temporary file is then still there, for renoncer.
+ */
+bool
+fermerbut()
+{
+	mode_t masque;
+	bool ok;
+
+	if (provisoire != nullptr && existait) {
+		(void)!fchown(sortie, ancien.st_uid, ancien.st_gid);
+		(void)!fchmod(sortie, ancien.st_mode & 07777);
+	} else if (provisoire != nullptr) {
+		masque = umask(0);
+		(void)umask(masque);
+		(void)!fchmod(sortie, 0666 & ~masque);
+	}
+	if (!fermer(sortie))
+		return false;
+	if (provisoire == nullptr)
+		return true;
+	masquer(true);
+	if ((ok = std::rename(provisoire, cible) == 0))
+		oublier();
+	masquer(false);
+	return ok;
+}
+
+/*
+ * Give up the document: remove the temporary file, so that the target
+ * keeps what it held; empty a regular target written in place, so that no
+ * half document passes for a whole one; leave a device alone.
  */
 void
-tronquer()
+renoncer()
 {
-	if (sortiefichier)
+	if (provisoire != nullptr) {
+		masquer(true);
+		(void)unlink(provisoire);
+		oublier();
+		masquer(false);
+	} else if (sortie >= 0 && sortiefichier)
 		(void)!ftruncate(sortie, 0);
 }
 

@@ -1,8 +1,8 @@
 /*
  * The system, on Windows: the arguments in Unicode, opening, reading,
  * writing and closing the two files by their Unicode names, telling
- * whether two names are one file, and writing a message for a console or
- * a file.
+ * whether two names are one file, putting a whole document in the
+ * target's place, and writing a message for a console or a file.
  */
 
 #include "extern.h"
@@ -15,12 +15,19 @@
 #include <io.h>
 #include <windows.h>
 
-static bool sortiefichier; /* the target is a regular file */
+static bool sortiefichier;           /* the target is written in place */
+static wchar_t *volatile provisoire; /* the temporary file, until placed */
+static wchar_t *cible;               /* the target's full name */
+static bool existait;                /* there was a file of that name, */
+static DWORD attributs;              /* with these attributes */
 
 static size_t enutf8(char *, char32_t);
 static char *versutf8(const wchar_t *);
 static wchar_t *versutf16(const char *);
 static int ouvrir(const char *, DWORD, DWORD, int);
+static wchar_t *complet(const wchar_t *);
+static int creerprovisoire(const wchar_t *);
+static BOOL WINAPI interrompre(DWORD);
 
 /* The C runtime's own Unicode argument vector, split as argv is. */
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
@@ -177,16 +184,180 @@ memefichier(const char *nom)
 	return meme;
 }
 
-/* Create or empty the target. */
+/*
+ * Read up to n of the first bytes of the target to p, when it is a file on
+ * a disk that is not empty, so that the caller can tell a document from a
+ * list; 0 when there is no such file (none yet, an empty one, a folder,
+ * a device such as NUL or CON, which is not opened), -1 when it cannot be
+ * read (another program holds it without sharing it, say).
+ */
+long
+debutbut(const char *nom, char *p, size_t n)
+{
+	WIN32_FILE_ATTRIBUTE_DATA a;
+	wchar_t *w = versutf16(nom);
+	HANDLE h = INVALID_HANDLE_VALUE;
+	DWORD lus = 0;
+	long r = 0;
+
+	if (GetFileAttributesExW(w, GetFileExInfoStandard, &a) &&
+	    !(a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+	    (a.nFileSizeHigh != 0 || a.nFileSizeLow != 0)) {
+		h = CreateFileW(w, GENERIC_READ,
+		    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+		    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+		r = -1;
+	}
+	std::free(w);
+	if (h == INVALID_HANDLE_VALUE)
+		return r;
+	r = 0;
+	if (GetFileType(h) == FILE_TYPE_DISK)
+		r = ReadFile(h, p, (DWORD)n, &lus, nullptr) ? (long)lus : -1;
+	CloseHandle(h);
+	return r;
+}
+
+/*
+ * Open the target.  A file on a disk with a single name, or a name where
+ * there is nothing yet, is written as a temporary file beside it, which
+ * takes its place only once the document is whole (fermerbut), so that a
+ * failure leaves it as it was; such a target must still be one that
+ * could be opened for writing, and replaced: neither read-only (which
+ * is checked, as Wine run by root would open it) nor held by another
+ * program.  Any other target (a device such as NUL, a file with several
+ * names, a link, which the probe opens itself) is written in place,
+ * created or emptied, as is a target that another program holds open but
+ * lets others write, and one whose folder will not take a temporary file.
+ */
 int
 ouvrirbut(const char *nom)
 {
-	int fd = ouvrir(nom, GENERIC_WRITE, CREATE_ALWAYS, _O_WRONLY);
+	BY_HANDLE_FILE_INFORMATION i = {};
+	wchar_t *w = versutf16(nom);
+	HANDLE h = CreateFileW(w, GENERIC_WRITE | DELETE,
+	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+	int fd = -1;
 
+	existait = h != INVALID_HANDLE_VALUE;
+	if (!existait && GetLastError() == ERROR_FILE_NOT_FOUND)
+		fd = creerprovisoire(w);
+	else if (existait) {
+		bool disque = GetFileType(h) == FILE_TYPE_DISK &&
+		              GetFileInformationByHandle(h, &i);
+		CloseHandle(h);
+		if (disque && (i.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+			std::free(w);
+			return -1;
+		}
+		attributs = i.dwFileAttributes &
+		            (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+		                FILE_ATTRIBUTE_SYSTEM |
+		                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+		if (disque && i.nNumberOfLinks == 1 &&
+		    !(i.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+			fd = creerprovisoire(w);
+	}
+	std::free(w);
+	if (fd >= 0)
+		return fd;
+	fd = ouvrir(nom, GENERIC_WRITE, CREATE_ALWAYS, _O_WRONLY);
 	if (fd >= 0)
 		sortiefichier =
 		    GetFileType((HANDLE)_get_osfhandle(fd)) == FILE_TYPE_DISK;
 	return fd;
+}
+
+/*
+ * The full path of a name, allocated; nullptr when there is none.  Both
+ * names given to ReplaceFileW are full: Wine's wants a folder in each.
+ */
+static wchar_t *
+complet(const wchar_t *w)
+{
+	DWORD n = GetFullPathNameW(w, 0, nullptr, nullptr), r = 0;
+	auto *c = (wchar_t *)std::malloc((n + 1) * sizeof(wchar_t));
+
+	if (n > 0 && c != nullptr)
+		r = GetFullPathNameW(w, n + 1, c, nullptr);
+	if (r == 0 || r > n) {
+		std::free(c);
+		return nullptr;
+	}
+	return c;
+}
+
+/*
+ * Make the temporary file that stands for the target w until the
+ * document is whole: korvum-XXXXXX.tmp in the target's folder, created
+ * only where no file has that name.  Its descriptor, or -1 when the
+ * folder will not take it.  From then on, Ctrl+C in the console removes
+ * it first.
+ */
+static int
+creerprovisoire(const wchar_t *w)
+{
+	static const wchar_t MODELE[] = L"korvum-XXXXXX.tmp";
+	static const char CHIFFRES[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+	HANDLE h = INVALID_HANDLE_VALUE;
+	wchar_t *c = complet(w), *t;
+	size_t d;
+	int fd;
+
+	if (c == nullptr)
+		return -1;
+	for (d = std::wcslen(c); d > 0 && c[d - 1] != L'\\'; d--)
+		;
+	if ((t = (wchar_t *)std::malloc(d * sizeof(wchar_t) + sizeof MODELE)) ==
+	    nullptr) {
+		std::free(c);
+		return -1;
+	}
+	std::memcpy(t, c, d * sizeof(wchar_t));
+	std::memcpy(t + d, MODELE, sizeof MODELE);
+	for (unsigned long essai = 0; h == INVALID_HANDLE_VALUE && essai < 100;
+	     essai++) {
+		unsigned long v = GetCurrentProcessId() * 2654435761ul +
+		                  GetTickCount() + essai * 7919ul;
+		for (size_t k = 0; k < 6; k++, v /= 36)
+			t[d + 7 + k] = (wchar_t)CHIFFRES[v % 36];
+		h = CreateFileW(t, GENERIC_WRITE,
+		    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+		    FILE_ATTRIBUTE_NORMAL, nullptr);
+		if (h == INVALID_HANDLE_VALUE &&
+		    GetLastError() != ERROR_FILE_EXISTS)
+			break;
+	}
+	if (h == INVALID_HANDLE_VALUE ||
+	    (fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY)) < 0) {
+		if (h != INVALID_HANDLE_VALUE) {
+			CloseHandle(h);
+			DeleteFileW(t);
+		}
+		std::free(t);
+		std::free(c);
+		return -1;
+	}
+	provisoire = t;
+	cible = c;
+	SetConsoleCtrlHandler(interrompre, TRUE);
+	return fd;
+}
+
+/*
+ * Ctrl+C, Ctrl+Break or the console's closing ends the run: remove the
+ * temporary file (Windows does so once its last handle is closed), then
+ * let the process end as it would have.
+ */
+static BOOL WINAPI
+interrompre(DWORD)
+{
+	wchar_t *t = provisoire;
+
+	if (t != nullptr)
+		DeleteFileW(t);
+	return FALSE;
 }
 
 /*
@@ -225,13 +396,47 @@ fermer(int fd)
 }
 
 /*
- * Empty the target, so that no half document is left behind; a device is
- * left alone.
+ * Close the target; a temporary file, closed, then takes the target's
+ * place: ReplaceFileW keeps the replaced file's attributes and security
+ * (the attributes are given beforehand too, as Wine's keeps none), and a
+ * new target is not put over a file that came meanwhile.  False when the
+ * close or the placing fails: the temporary file is then still there,
+ * for renoncer.
+ */
+bool
+fermerbut()
+{
+	bool ok;
+
+	if (!fermer(sortie))
+		return false;
+	if (provisoire == nullptr)
+		return true;
+	if (existait && attributs != 0)
+		SetFileAttributesW(provisoire, attributs);
+	ok = existait ? ReplaceFileW(cible, provisoire, nullptr,
+	                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+	              : MoveFileExW(provisoire, cible, 0);
+	if (ok)
+		provisoire = nullptr;
+	return ok;
+}
+
+/*
+ * Give up the document: remove the temporary file, so that the target
+ * keeps what it held; empty a file written in place, so that no half
+ * document passes for a whole one; leave a device alone.
  */
 void
-tronquer()
+renoncer()
 {
-	if (sortiefichier)
+	if (provisoire != nullptr) {
+		if (sortie >= 0)
+			fermer(sortie);
+		sortie = -1;
+		DeleteFileW(provisoire);
+		provisoire = nullptr;
+	} else if (sortie >= 0 && sortiefichier)
 		(void)_chsize(sortie, 0);
 }
 

@@ -26,6 +26,8 @@ inline const std::string ECRIRE =
     "Impossible d'" EAIGU "crire le fichier de sortie!\n";
 inline const std::string MEMEFICHIER =
     "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
+inline const std::string PASXML = "Le fichier de sortie n'est pas un document "
+                                  "XML : korvum ne le remplace pas!\n";
 
 // What korvum says of line n when the document stops being well-formed
 // there, and why; and when a forbidden character was replaced on it.

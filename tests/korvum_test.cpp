@@ -2,12 +2,16 @@
 // document's bytes, standard error's bytes and the exit status out.
 #include "essai.hpp"
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace std::string_literals;
@@ -400,13 +404,35 @@ TEST_F(Korvum, TargetThatCannotBeOpened)
 {
 	ecris("source.txt", "a b\n");
 	std::filesystem::create_directory("dossier");
-	for (std::string but : {"nulle/part.xml", "dossier"}) {
+	std::vector<std::string> buts = {"nulle/part.xml", "dossier"};
+#ifdef _WIN32
+	// A read-only document, and one that another program holds open
+	// without sharing it: both keep every byte.
+	const std::string hier = document(fiche("hier", "yesterday"));
+	ecris("lecture.xml", hier);
+	SetFileAttributesA("lecture.xml", FILE_ATTRIBUTE_READONLY);
+	ecris("tenu.xml", hier);
+	HANDLE tenu = CreateFileA("tenu.xml", GENERIC_READ, 0, nullptr,
+	    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+	ASSERT_NE(tenu, INVALID_HANDLE_VALUE);
+	buts.push_back("lecture.xml");
+	buts.push_back("tenu.xml");
+#endif
+	for (const auto &but : buts) {
 		SCOPED_TRACE(but);
 		Issue r = lance({"source.txt", but});
 		EXPECT_EQ(r.statut, 1);
 		EXPECT_EQ(r.err, OUVRIRSORTIE);
 		EXPECT_EQ(lis("source.txt"), "a b\n");
 	}
+#ifdef _WIN32
+	CloseHandle(tenu);
+	EXPECT_EQ(lis("tenu.xml"), hier);
+	EXPECT_EQ(lis("lecture.xml"), hier);
+	SetFileAttributesA("lecture.xml", FILE_ATTRIBUTE_NORMAL);
+	EXPECT_EQ(contenu("."), (std::vector<std::string>{"dossier",
+	                            "lecture.xml", "source.txt", "tenu.xml"}));
+#endif
 }
 
 TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
@@ -447,6 +473,69 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 	EXPECT_EQ(lis("source.txt"), source);
 }
 
+// korvum replaces only a document: a target that holds anything but an
+// XML declaration at its start (after a byte-order mark and blanks, in
+// any encoding korvum reads) is refused, and both files keep every byte.
+TEST_F(Korvum, OnlyADocumentIsReplaced)
+{
+	auto utf16 = [](const std::string &s, bool be) {
+		std::string u;
+		for (char c : s)
+			u += be ? std::string{'\0', c} : std::string{c, '\0'};
+		return u;
+	};
+	const std::string decl = "<?xml version=\"1.0\"?>\n<a/>\n";
+	struct {
+		std::string quoi, but;
+		bool remplace;
+	} cas[] = {
+	    {"an empty file", "", true},
+	    {"korvum's document", document(fiche("x", "y")), true},
+	    {"UTF-8 with its mark", "\xef\xbb\xbf" + decl, true},
+	    {"blanks first", " \t\r\n<?xml\tversion=\"1.0\"?>", true},
+	    {"UTF-16 LE with its mark", "\xff\xfe" + utf16(decl, false), true},
+	    {"UTF-16 BE with its mark", "\xfe\xff" + utf16(decl, true), true},
+	    {"UTF-16 LE, no mark", utf16("\r\n" + decl, false), true},
+	    {"UTF-16 BE, no mark", utf16(decl, true), true},
+	    {"a list", "maison;house\n", false},
+	    {"a list that begins with markup", "<!-- Le\xe7on 1 -->\na;b\n",
+	        false},
+	    {"a processing instruction", "<?xml-stylesheet href=\"q.xsl\"?>",
+	        false},
+	    {"upper case", "<?XML version=\"1.0\"?>", false},
+	    {"a blank inside", "< ?xml version=\"1.0\"?>", false},
+	    {"the declaration cut short", "\xef\xbb\xbf<?xml", false},
+	    {"one byte", "<", false},
+	    {"text first", "x<?xml version=\"1.0\"?>", false},
+	    {"UTF-16 with a byte that is not zero", "<\x01?\0x\0m\0l\0 \0"s,
+	        false},
+	    {"blanks past the bytes looked at", std::string(TETE, ' ') + decl,
+	        false},
+	};
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		ecris("source.txt", "a;b\n");
+		ecris("but.xml", c.but);
+		Issue r = lance({"source.txt", "but.xml", ";"});
+		EXPECT_EQ(r.statut, c.remplace ? 0 : 1);
+		EXPECT_EQ(r.err, c.remplace ? "" : PASXML);
+		EXPECT_EQ(lis("but.xml"),
+		    c.remplace ? document(fiche("a", "b")) : c.but);
+		EXPECT_EQ(lis("source.txt"), "a;b\n");
+	}
+
+	// The example's names swapped: its list begins with a comment line.
+	const std::string liste = lis(KORVUM_EXEMPLES "/vocabulaire.txt");
+	const std::string doc = lis(KORVUM_EXEMPLES "/vocabulaire.xml");
+	ecris("vocabulaire.txt", liste);
+	ecris("vocabulaire.xml", doc);
+	Issue r = lance({"vocabulaire.xml", "vocabulaire.txt", ";"});
+	EXPECT_EQ(r.statut, 1);
+	EXPECT_EQ(r.err, PASXML);
+	EXPECT_EQ(lis("vocabulaire.txt"), liste);
+	EXPECT_EQ(lis("vocabulaire.xml"), doc);
+}
+
 // Built, like the korvum beside it, with AddressSanitizer.
 #if defined(__SANITIZE_ADDRESS__)
 #define SOUS_ASAN
@@ -468,36 +557,75 @@ TEST_F(Korvum, SameDeviceAsSourceAndTargetIsNotRefused)
 	EXPECT_EQ(r.err, "");
 }
 
-TEST_F(Korvum, FailedWriteIsAnError)
+// Whatever fails once the document is begun (a read, a write on a full
+// disk or past a file size limit, the close, the renaming that puts the
+// document in place, a signal that ends the run), the target keeps every
+// byte it had, or stays absent, and nothing else is left in its folder.
+// Faults a test machine cannot produce are injected through LD_PRELOAD.
+TEST_F(Korvum, FailedConversionKeepsTheTarget)
 {
-	POSIX_SEULEMENT("/dev/full or a file size limit");
+	POSIX_SEULEMENT("LD_PRELOAD and file size limits");
+#ifndef _WIN32
 	std::string source;
-	for (int i = 0; i < 20000; i++)
+	for (int i = 0; i < 100000; i++)
 		source += "mot" + std::to_string(i) + ";word\n";
 	ecris("source.txt", source);
+	const std::string hier = document(fiche("hier", "yesterday"));
+	struct {
+		std::string quoi;
+		std::string panne; // NAME=value for the shim
+		long long fsize;
+		int statut;
+		std::string err;
+	} cas[] = {
+	    {"read fails at once", "KORVUM_PANNE_LECTURE=0", -1, 1, LIRE},
+	    {"read fails after 1000 B", "KORVUM_PANNE_LECTURE=1000", -1, 1,
+	        LIRE},
+	    {"read fails after 300000 B", "KORVUM_PANNE_LECTURE=300000", -1, 1,
+	        LIRE},
+	    {"read fails after 1000000 B", "KORVUM_PANNE_LECTURE=1000000", -1,
+	        1, LIRE},
+	    {"disk full at once", "KORVUM_PANNE_PLEIN=0", -1, 1, ECRIRE},
+	    {"disk full after 300000 B", "KORVUM_PANNE_PLEIN=300000", -1, 1,
+	        ECRIRE},
+	    // (The message, written to a file too, is shorter than 64 bytes.)
+	    {"file size limit at 64 B", "", 64, 1, ECRIRE},
+	    {"file size limit at 100000 B", "", 100000, 1, ECRIRE},
+	    {"close fails", "KORVUM_PANNE_FERMETURE=1", -1, 1, ECRIRE},
+	    {"rename fails", "KORVUM_PANNE_RENOMMAGE=1", -1, 1, ECRIRE},
+	    {"Ctrl+C", "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGINT), -1,
+	        128 + SIGINT, ""},
+	    {"SIGTERM", "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGTERM), -1,
+	        128 + SIGTERM, ""},
+	};
+	for (const auto &c : cas)
+		for (bool avant : {true, false}) {
+			SCOPED_TRACE(
+			    c.quoi + (avant ? ", over a document" : ""));
+			for (const auto &n : contenu("."))
+				if (n != "source.txt")
+					std::filesystem::remove(n);
+			if (avant)
+				ecris("but.xml", hier);
+			Panne p;
+			p.env = {"LD_PRELOAD="s + KORVUM_PANNE, c.panne};
+			p.fsize = c.fsize;
+			Issue r = lance({"source.txt", "but.xml", ";"}, p);
+			EXPECT_EQ(r.statut, c.statut);
+			EXPECT_EQ(r.err, c.err);
+			std::vector<std::string> restent = {"source.txt"};
+			if (avant)
+				restent.insert(restent.begin(), "but.xml");
+			EXPECT_EQ(contenu("."), restent);
+			EXPECT_EQ(lis("but.xml"), avant ? hier : "");
+			EXPECT_EQ(lis("source.txt"), source);
+		}
 
+	// A device is written in place, and its failure is one too.
 	Issue r = lance({"source.txt", "/dev/full", ";"});
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
-
-	// The limit cuts the document in the middle, or the one write of a
-	// short document after 64 bytes (the message, written to a file too,
-	// is shorter); no half document stays.
-	struct {
-		std::string source;
-		long long octets;
-	} limites[] = {{source, 100000}, {"a;b\n", 64}};
-	for (const auto &l : limites) {
-		SCOPED_TRACE(l.octets);
-		ecris("source.txt", l.source);
-		Panne limite;
-		limite.fsize = l.octets;
-		r = lance({"source.txt", "but.xml", ";"}, limite);
-		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, ECRIRE);
-		EXPECT_EQ(lis("but.xml"), "");
-		EXPECT_EQ(lis("source.txt"), l.source);
-	}
+#endif
 }
 
 // Memory grows with the longest line, never with the source: a source four
@@ -525,8 +653,10 @@ TEST_F(Korvum, MemoryGrowsWithTheLongestLineOnly)
 	} cas[] = {
 	    {"source of four times the limit", std::move(source), 0, "",
 	        document(corps)},
+	    // (The document of the row above stays.)
 	    {"line longer than the limit",
-	        "q;" + std::string(limite, 'r') + "\n", 1, LIRE, ""},
+	        "q;" + std::string(limite, 'r') + "\n", 1, LIRE,
+	        document(corps)},
 	};
 	Panne memoire;
 	memoire.memoire = (long long)limite;
@@ -538,38 +668,6 @@ TEST_F(Korvum, MemoryGrowsWithTheLongestLineOnly)
 		EXPECT_EQ(res.err, c.err);
 		EXPECT_TRUE(lis("but.xml") == c.doc) << "the document differs";
 	}
-}
-
-// Faults a test machine cannot produce, injected through LD_PRELOAD.
-TEST_F(Korvum, FailedReadAndFailedCloseAreErrors)
-{
-	POSIX_SEULEMENT("LD_PRELOAD");
-#ifndef _WIN32
-	std::string source;
-	for (int i = 0; i < 100000; i++)
-		source += "mot" + std::to_string(i) + ";word\n";
-	ecris("source.txt", source);
-	std::string shim = "LD_PRELOAD="s + KORVUM_PANNE;
-
-	for (long long apres : {0LL, 1000LL, 300000LL, 1000000LL}) {
-		SCOPED_TRACE(apres);
-		Panne lecture;
-		lecture.env = {
-		    shim, "KORVUM_PANNE_LECTURE=" + std::to_string(apres)};
-		Issue r = lance({"source.txt", "but.xml", ";"}, lecture);
-		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, LIRE);
-		EXPECT_EQ(lis("but.xml"), "");
-		EXPECT_EQ(lis("source.txt"), source);
-	}
-
-	Panne fermeture;
-	fermeture.env = {shim, "KORVUM_PANNE_FERMETURE=1"};
-	Issue r = lance({"source.txt", "but.xml", ";"}, fermeture);
-	EXPECT_EQ(r.statut, 1);
-	EXPECT_EQ(r.err, ECRIRE);
-	EXPECT_EQ(lis("source.txt"), source);
-#endif
 }
 
 // A write that takes only part of its bytes, and a read and a write that
@@ -625,7 +723,8 @@ TEST_F(Korvum, ClosedStandardStreams)
 }
 
 // A new target may be read and written by all, as far as the umask
-// allows; on Windows, it is not read-only.
+// allows; a replaced one keeps its mode and its owner.  On Windows, a new
+// target is not read-only, and a replaced one keeps its attributes.
 TEST_F(Korvum, TargetPermissions)
 {
 	ecris("source.txt", "a;b\n");
@@ -635,17 +734,98 @@ TEST_F(Korvum, TargetPermissions)
 	EXPECT_EQ(GetFileAttributesA("but.xml") & FILE_ATTRIBUTE_READONLY, 0u);
 	// Writable again, so that a failure leaves a directory that goes.
 	SetFileAttributesA("but.xml", FILE_ATTRIBUTE_NORMAL);
+
+	const DWORD cache = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+	ecris("cache.xml", document(""));
+	SetFileAttributesA("cache.xml", cache);
+	r = lance({"source.txt", "cache.xml", ";"});
+	EXPECT_EQ(r.statut, 0);
+	EXPECT_EQ(lis("cache.xml"), document(fiche("a", "b")));
+	EXPECT_EQ(GetFileAttributesA("cache.xml"), cache);
 #else
-	for (int masque : {022, 027, 077, 0}) {
-		SCOPED_TRACE(
-		    ::testing::Message() << "umask " << std::oct << masque);
+	struct {
+		int avant; // the target's mode, 0 when there is none
+		int masque, apres;
+	} cas[] = {
+	    {0, 022, 0644},
+	    {0, 027, 0640},
+	    {0, 077, 0600},
+	    {0, 0, 0666},
+	    {0600, 022, 0600},
+	    {0640, 077, 0640},
+	    {0751, 0, 0751},
+	};
+	// Only root may give a file to someone else, to see it kept.
+	const bool root = geteuid() == 0;
+	for (const auto &c : cas) {
+		SCOPED_TRACE(::testing::Message()
+		             << "mode " << std::oct << c.avant << ", umask "
+		             << c.masque);
 		std::filesystem::remove("but.xml");
+		if (c.avant > 0) {
+			ecris("but.xml", document(""));
+			chmod("but.xml", (mode_t)c.avant);
+			ASSERT_TRUE(!root || chown("but.xml", 4321, 4322) == 0);
+		}
 		Panne p;
-		p.masque = masque;
+		p.masque = c.masque;
 		Issue r = lance({"source.txt", "but.xml", ";"}, p);
 		EXPECT_EQ(r.statut, 0);
-		EXPECT_EQ((int)std::filesystem::status("but.xml").permissions(),
-		    0666 & ~masque);
+		EXPECT_EQ(lis("but.xml"), document(fiche("a", "b")));
+		struct stat st;
+		ASSERT_EQ(stat("but.xml", &st), 0);
+		EXPECT_EQ((int)(st.st_mode & 07777), c.apres);
+		EXPECT_TRUE(c.avant == 0 || !root ||
+		            (st.st_uid == 4321 && st.st_gid == 4322));
+	}
+#endif
+}
+
+// A symbolic link as the target stays a link, and the file it names gets
+// the document.  A file of several names is written in place, so that
+// each name shows the document (and is emptied when the conversion fails,
+// as before), and so is a target whose folder takes no temporary file.
+TEST_F(Korvum, LinksAndTargetsWrittenInPlace)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	namespace fs = std::filesystem;
+	const std::string hier = document(fiche("hier", "yesterday"));
+	const std::string doc = document(fiche("a", "b"));
+	struct {
+		std::string quoi,
+		    lien; // how but.xml names fichier.xml, if it does
+		std::string panne, apres; // what fichier.xml holds afterwards
+	} cas[] = {
+	    {"symbolic link", "-s", "", doc},
+	    {"symbolic link, disk full", "-s", "KORVUM_PANNE_PLEIN=0", hier},
+	    {"hard links", "dur", "", doc},
+	    {"hard links, disk full", "dur", "KORVUM_PANNE_PLEIN=0", ""},
+	    {"no temporary file", "", "KORVUM_PANNE_PROVISOIRE=1", doc},
+	};
+	ecris("source.txt", "a;b\n");
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		fs::remove("but.xml");
+		ecris("fichier.xml", hier);
+		if (c.lien == "-s")
+			fs::create_symlink("fichier.xml", "but.xml");
+		if (c.lien == "dur")
+			fs::create_hard_link("fichier.xml", "but.xml");
+		std::vector<std::string> noms = contenu(".");
+		Panne p;
+		p.env = {"LD_PRELOAD="s + KORVUM_PANNE, c.panne};
+		Issue r =
+		    lance({"source.txt",
+		              c.lien.empty() ? "fichier.xml" : "but.xml", ";"},
+		        p);
+		EXPECT_EQ(r.statut, c.apres == doc ? 0 : 1);
+		EXPECT_EQ(r.err, c.apres == doc ? "" : ECRIRE);
+		EXPECT_EQ(lis("fichier.xml"), c.apres);
+		EXPECT_EQ(contenu("."), noms);
+		EXPECT_EQ(fs::is_symlink("but.xml"), c.lien == "-s");
+		EXPECT_EQ(fs::hard_link_count("fichier.xml"),
+		    c.lien == "dur" ? 2u : 1u);
 	}
 #endif
 }

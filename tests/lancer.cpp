@@ -1,5 +1,6 @@
 #include "lancer.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -91,6 +93,7 @@ contenu(const std::string &dossier)
 		std::u8string n = e.path().filename().u8string();
 		noms.emplace_back(n.begin(), n.end());
 	}
+	std::sort(noms.begin(), noms.end());
 	return noms;
 }
 
@@ -208,6 +211,10 @@ korvum(const std::vector<std::string> &args, const Panne &panne)
 		close(err);
 		for (int fd : panne.fermes)
 			close(fd);
+		// Ctrl+C and SIGTERM end korvum as they would from a terminal,
+		// whatever this process was started with.
+		(void)signal(SIGINT, SIG_DFL);
+		(void)signal(SIGTERM, SIG_DFL);
 		if (panne.masque >= 0)
 			umask((mode_t)panne.masque);
 		for (const auto &e : panne.env)

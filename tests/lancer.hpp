@@ -46,6 +46,7 @@ std::filesystem::path chemin(const std::string &nom);
 std::string lis(const std::string &nom);
 void ecris(const std::string &nom, const std::string &octets);
 bool existe(const std::string &nom);
+// The names in a folder, sorted.
 std::vector<std::string> contenu(const std::string &dossier);
 
 // A fresh empty directory for the running test, made current.
