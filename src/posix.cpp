@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 /* The signals that end a run, after which no temporary file may stay. */
-static const int FINS[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
+static const int FINS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 static bool sortiefichier; /* the target is a regular file written in place */
 static char *provisoire;   /* the temporary file, until it takes its place */
@@ -34,9 +34,10 @@ static void effacer(int);
 
 /*
  * Make sure the files cannot land on a closed standard stream, where
- * messages would be written into them; and let a file size limit fail
- * a write instead of killing the process.  The arguments are taken as
- * they are.
+ * messages would be written into them; let a file size limit fail a
+ * write instead of killing the process; and let a pipe that no one reads
+ * any more (2>&1 | head) lose a message, or fail a write to the target,
+ * instead of ending the conversion.  The arguments are taken as they are.
  */
 void
 preparer(int *, char ***)
@@ -46,6 +47,7 @@ preparer(int *, char ***)
 		    open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
 			std::exit(1);
 	(void)signal(SIGXFSZ, SIG_IGN);
+	(void)signal(SIGPIPE, SIG_IGN);
 }
 
 /* Open the source; a folder is not a source. */

@@ -211,6 +211,13 @@ korvum(const std::vector<std::string> &args, const Panne &panne)
 		close(err);
 		for (int fd : panne.fermes)
 			close(fd);
+		for (int fd : panne.rompus) {
+			int t[2];
+			if (pipe(t) != 0 || close(t[0]) != 0 ||
+			    dup2(t[1], fd) < 0)
+				_exit(126);
+			close(t[1]);
+		}
 		// Ctrl+C and SIGTERM end korvum as they would from a terminal,
 		// whatever this process was started with.
 		(void)signal(SIGINT, SIG_DFL);

@@ -23,6 +23,7 @@ struct Panne {
 	long long memoire = -1;       // address-space limit in bytes (POSIX)
 	int masque = -1;              // umask of the run (POSIX)
 	std::vector<int> fermes;      // standard streams left closed (POSIX)
+	std::vector<int> rompus;      // ... that are pipes no one reads (POSIX)
 	std::vector<std::string> env; // NAME=value for the run (POSIX)
 };
 
