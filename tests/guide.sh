@@ -40,6 +40,12 @@ sed -n 's/^    //p' "$texte" |
 	grep -E '^(korvum |\.\.?\\korvum|for |foreach |if |echo |type |@echo|pause|\$LASTEXITCODE)' |
 	sort -u >"$dir/commandes" || :
 : >"$dir/verifiees"
+# French typography in the guide's own sentences: qu'Excel, double-clic,
+# a space before "!" (korvum's messages, quoted as they are, have none).
+tr '\n' ' ' <"$texte" | grep -oE "que +Excel|double clic" &&
+	faute "the guide writes \"que Excel\" or \"double clic\""
+grep -n '[^ ]!' "$texte" | grep -v -e '<!--' -e "entrée!" -e "sortie!" &&
+	faute "the guide writes \"!\" without a space before it"
 donne() { # donne LINE: the guide gives this command line; it is checked here
 	printf '%s\n' "$1" >>"$dir/verifiees"
 	grep -qxF "    $1" "$texte" || faute "the guide no longer gives: $1"
