@@ -165,6 +165,14 @@ grep -q 'ligne' "$dir/erreurs" && faute "cmd: 2> erreurs.txt let a message throu
 installe && ps51 ./korvum.exe
 grep -q '^Syntaxe' "$dir/erreurs" && [ "$statut" -eq 0 ] ||
 	faute "korvum alone: status $statut, $(cat "$dir/erreurs")"
+# Part 7 quotes word for word what korvum.exe says alone in its window
+# (the console test has it say so).
+sed -n "/^korvum s'utilise/,/^Appuyez/p" "$texte" >"$dir/fenetre"
+[ "$(wc -l <"$dir/fenetre")" -eq 3 ] ||
+	faute "part 7 no longer quotes what korvum.exe says after a double-click"
+while IFS= read -r l; do
+	LC_ALL=C grep -qaF "$l" "$exe" || faute "korvum.exe does not say: $l"
+done <"$dir/fenetre"
 
 # Part 8: the exit status, in a .bat and in PowerShell.
 l1='korvum liste.txt liste.xml ;'
