@@ -142,6 +142,18 @@ tab_juste 'cmd: tabulation.bat'
 grep -qF 'Tapez ensuite  tabulation  dans' "$texte" ||
 	faute "the guide no longer says how to run tabulation.bat"
 
+# Parts 1 and 4: a question that starts with a tag is copied as markup,
+# and the spaces French puts before ";", a no-break one too, stay in the
+# fields.
+installe && printf '<i>la</i> maison;the house\r\nmaison ; house\r\n' >liste.txt
+printf 'porte\302\240;door\r\n' >>liste.txt
+ps51 ./korvum.exe liste.txt liste.xml ';'
+LC_ALL=C grep -qxF "$(printf '<i>la</i> maison;the house\r')" liste.xml &&
+	LC_ALL=C grep -qF '<F><Q>maison </Q><R> house</R></F>' liste.xml &&
+	LC_ALL=C grep -qF "$(printf '<F><Q>porte\240</Q><R>door')" liste.xml &&
+	[ "$(grep -c '<F>' liste.xml)" -eq 2 ] && ! [ -s "$dir/erreurs" ] ||
+	faute "a leading tag or a space before ; did not do what the guide says"
+
 # Another sign: between double quotes in cmd, single ones in PowerShell.
 grep -qF 'guillemets doubles :  "§"  ou  "|"' "$texte" &&
 	grep -qF "apostrophes :  '§'  ou  '|'" "$texte" ||
