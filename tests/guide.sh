@@ -6,7 +6,9 @@
 # input (where % is single, as at the prompt), a .bat file with cmd /c.
 # Wine has no PowerShell, so each PowerShell line runs as korvum.exe given
 # the arguments that PowerShell 5.1 hands over for it: quotes removed,
-# "`t" a tab, and a bare ; the end of the command, not an argument.
+# "`t" a tab, and a bare ; the end of the command, not an argument. A
+# PowerShell line that writes a list is emulated by writing the bytes
+# that PowerShell 5.1 and 7 write for it, and korvum.exe is run on them.
 # Every command line of the guide (a line indented by four spaces that
 # begins with a command) must be one this script checks: a command added
 # to the guide without its check fails the test.
@@ -37,7 +39,7 @@ crlf=$(grep -c "$(printf '\r')\$" "$guide" || :)
 texte=$dir/guide.txt
 tail -c +4 "$guide" | tr -d '\r' >"$texte"
 sed -n 's/^    //p' "$texte" |
-	grep -E '^(korvum |\.\.?\\korvum|for |foreach |if |echo |type |@echo|pause|\$LASTEXITCODE)' |
+	grep -E '^(korvum |\.\.?\\korvum|for |foreach |if |echo |type |@echo|pause|\$)' |
 	sort -u >"$dir/commandes" || :
 : >"$dir/verifiees"
 # French typography in the guide's own sentences: qu'Excel, double-clic,
@@ -153,6 +155,29 @@ LC_ALL=C grep -qxF "$(printf '<i>la</i> maison;the house\r')" liste.xml &&
 	LC_ALL=C grep -qF "$(printf '<F><Q>porte\240</Q><R>door')" liste.xml &&
 	[ "$(grep -c '<F>' liste.xml)" -eq 2 ] && ! [ -s "$dir/erreurs" ] ||
 	faute "a leading tag or a space before ; did not do what the guide says"
+
+# Part 6: "Texte Unicode" from Excel, where a third column used on one
+# line only leaves a tab at the end of the others, and Greek questions
+# end in ";". And the lines PowerShell writes with Set-Content -Encoding
+# UTF8: in UTF-8 with a BOM in 5.1, without one in 7.
+grec='\316\244\316\271 \316\272\316\254\316\275\316\265\316\271\317\202;'
+ref='&#932;&#953; &#954;&#940;&#957;&#949;&#953;&#962;;'
+installe && printf '\377\376' >liste.txt
+printf "$grec\tHow are you?\t\r\nmaison\thouse\tnote\r\n" |
+	iconv -f UTF-8 -t UTF-16LE >>liste.txt
+ps51 ./korvum.exe liste.txt liste.xml "$tab"
+grep -qF "<F><Q>$ref</Q><R>How are you?</R></F>" liste.xml &&
+	grep -qF "<F><Q>maison</Q><R>house${tab}note</R></F>" liste.xml ||
+	faute "Texte Unicode: a Greek question or the third column went wrong"
+donne "\$mots | ForEach-Object { \$_.Mot + \"\`t\" + \$_.Traduction } | Set-Content liste.txt -Encoding UTF8"
+for bom in '\357\273\277' ''; do
+	installe && printf "$bom$grec\tHow are you?\r\nfen\303\252tre\twindow\r\n" >liste.txt
+	ps51 ./korvum.exe liste.txt liste.xml "$tab"
+	grep -qF "<F><Q>$ref</Q><R>How are you?</R></F>" liste.xml &&
+		LC_ALL=C grep -qF "$(printf '<F><Q>fen\352tre</Q><R>window')" liste.xml &&
+		! [ -s "$dir/erreurs" ] ||
+		faute "Set-Content -Encoding UTF8${bom:+ (with a BOM)}: wrong records"
+done
 
 # Another sign: between double quotes in cmd, single ones in PowerShell.
 grep -qF 'guillemets doubles :  "§"  ou  "|"' "$texte" &&
