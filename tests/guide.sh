@@ -259,15 +259,31 @@ donne '@echo off' && donne 'for %%f in (*.txt) do (' && donne 'pause'
 listes && sed 's/$/\r/' "$dir/convertir" >convertir.bat
 lance_bat convertir.bat && lance_bat convertir.bat
 boucle_juste "convertir.bat"
-grep -q ECHEC "$dir/sortie" && faute "convertir.bat: ECHEC for a good list"
-# (and it says which list failed)
+grep -E 'ECHEC|AUCUNE' "$dir/sortie" && faute "convertir.bat: a good list failed"
+# It names each list before what korvum says of it, and tells a list
+# that failed and one that gave no record (korvum's status is 0 then).
 cp vocabulaire.txt bloque.txt && mkdir bloque.xml
-lance_bat convertir.bat
-grep -q 'ECHEC : bloque.txt' "$dir/sortie" && ! grep -q 'ECHEC : vocab' "$dir/sortie" ||
-	faute "convertir.bat: a list that failed was not named: $(cat "$dir/sortie")"
-# PowerShell's foreach takes Get-ChildItem's list whole, then runs
-# ..\korvum.exe $f.Name ($f.BaseName + '.xml') ';' for each.
-donne "foreach (\$f in Get-ChildItem *.txt) { ..\\korvum.exe \$f.Name (\$f.BaseName + '.xml') ';' }"
+printf 'a b\r\nc d\r\n' >vide.txt
+"$wine" cmd /c convertir.bat </dev/null >"$dir/sortie" 2>&1 || :
+LC_ALL=C tr -d '\r' <"$dir/sortie" | LC_ALL=C awk '
+	/\.txt$/ && !/ : / { l = $0 }
+	/ligne|sortie!|ECHEC|AUCUNE/ { sub(/s.parateur/, "separateur"); print l ": " $0 }
+' | LC_ALL=C sort >"$dir/blocs"
+cat >"$dir/attendus" <<'FIN'
+bloque.txt: AUCUNE FICHE : bloque.xml
+bloque.txt: ECHEC : bloque.txt
+bloque.txt: Impossible d'ouvrir le fichier de sortie!
+ma liste.txt: Pas de separateur ligne 13.
+vide.txt: AUCUNE FICHE : vide.xml
+vide.txt: Pas de separateur ligne 1.
+vide.txt: Pas de separateur ligne 2.
+vocabulaire.txt: Pas de separateur ligne 13.
+FIN
+cmp -s "$dir/blocs" "$dir/attendus" ||
+	faute "convertir.bat: lists and messages: $(cat "$dir/sortie")"
+# PowerShell's foreach takes Get-ChildItem's list whole, then for each
+# writes $f.Name and runs ..\korvum.exe $f.Name ($f.BaseName + '.xml') ';'.
+donne "foreach (\$f in Get-ChildItem *.txt) { \$f.Name; ..\\korvum.exe \$f.Name (\$f.BaseName + '.xml') ';' }"
 listes
 for i in 1 2; do
 	set -- *.txt
