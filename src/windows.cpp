@@ -2,7 +2,8 @@
  * The system, on Windows: the arguments in Unicode, opening, reading,
  * writing and closing the two files by their Unicode names, telling
  * whether two names are one file, putting a whole document in the
- * target's place, and writing a message for a console or a file.
+ * target's place, writing a message for a console or a file, and keeping
+ * open the window of a korvum.exe started by a double click.
  */
 
 #include "extern.h"
@@ -21,9 +22,23 @@ static wchar_t *cible;               /* the target's full name */
 static bool existait;                /* there was a file of that name, */
 static DWORD attributs;              /* with these attributes */
 
+/*
+ * What korvum.exe says, in a console of its own, before that console
+ * closes: each line shorter than the 80 columns of a console window, the
+ * whole in one message.
+ */
+static constexpr char DOUBLECLIC[] =
+    "\n"
+    "korvum s'utilise dans une fenêtre de commandes (cmd ou PowerShell).\n"
+    "Le fichier LISEZMOI.txt, à côté de korvum.exe, explique comment.\n"
+    "Appuyez sur une touche pour fermer cette fenêtre.\n";
+static_assert(sizeof DOUBLECLIC <= 512, "message() takes 512 characters");
+
 static size_t enutf8(char *, char32_t);
 static char *versutf8(const wchar_t *);
 static wchar_t *versutf16(const char *);
+static bool consoleapart();
+static void attendre();
 static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
@@ -111,9 +126,56 @@ versutf16(const char *a)
 }
 
 /*
+ * Whether korvum.exe runs alone in a console that shows its messages and
+ * takes keys: Explorer gives a program it starts (a double click, a list
+ * dropped on korvum.exe) a console of its own, which closes as soon as
+ * the program ends.  From cmd, PowerShell or a batch file the shell
+ * shares the console; from a script whose standard streams are files or
+ * pipes there is nothing to keep open.
+ */
+static bool
+consoleapart()
+{
+	DWORD liste[2], mode;
+
+	return GetConsoleProcessList(liste, 2) == 1 &&
+	       GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+	       GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+}
+
+/*
+ * At exit, in a console of its own: say where korvum is used from, and
+ * keep the window open until a key is pressed, so that what korvum said
+ * can be read.  Keys typed before the question do not answer it; Shift,
+ * Ctrl and Alt alone do not either, and Ctrl+C is a key like any other,
+ * so that the exit status stays the run's.
+ */
+static void
+attendre()
+{
+	HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
+	INPUT_RECORD e;
+	DWORD mode, n;
+
+	if (GetConsoleMode(h, &mode))
+		(void)SetConsoleMode(h, mode & ~(DWORD)ENABLE_PROCESSED_INPUT);
+	(void)FlushConsoleInputBuffer(h);
+	message(DOUBLECLIC, sizeof DOUBLECLIC - 1);
+	while (ReadConsoleInputW(h, &e, 1, &n) && n == 1) {
+		const KEY_EVENT_RECORD &t = e.Event.KeyEvent;
+		if (e.EventType == KEY_EVENT && t.bKeyDown &&
+		    t.wVirtualKeyCode != VK_SHIFT &&
+		    t.wVirtualKeyCode != VK_CONTROL &&
+		    t.wVirtualKeyCode != VK_MENU)
+			break;
+	}
+}
+
+/*
  * Take the arguments in Unicode, as Windows holds them, and hand them
  * over in UTF-8 like a POSIX system; standard error gets each message's
- * bytes as they are, LF alone.
+ * bytes as they are, LF alone.  Started in a console of its own,
+ * korvum.exe waits for a key at exit, whichever way it ends.
  */
 void
 preparer(int *argc, char ***argv)
@@ -131,6 +193,8 @@ preparer(int *argc, char ***argv)
 		a[i] = versutf8(w[i]);
 	a[*argc] = nullptr;
 	*argv = a;
+	if (consoleapart())
+		(void)std::atexit(attendre);
 }
 
 /* A file opened by its Unicode name, as a binary descriptor. */

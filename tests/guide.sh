@@ -6,7 +6,9 @@
 # input (where % is single, as at the prompt), a .bat file with cmd /c.
 # Wine has no PowerShell, so each PowerShell line runs as korvum.exe given
 # the arguments that PowerShell 5.1 hands over for it: quotes removed,
-# "`t" a tab, and a bare ; the end of the command, not an argument.
+# "`t" a tab, and a bare ; the end of the command, not an argument. A
+# PowerShell line that writes a list is emulated by writing the bytes
+# that PowerShell 5.1 and 7 write for it, and korvum.exe is run on them.
 # Every command line of the guide (a line indented by four spaces that
 # begins with a command) must be one this script checks: a command added
 # to the guide without its check fails the test.
@@ -37,9 +39,15 @@ crlf=$(grep -c "$(printf '\r')\$" "$guide" || :)
 texte=$dir/guide.txt
 tail -c +4 "$guide" | tr -d '\r' >"$texte"
 sed -n 's/^    //p' "$texte" |
-	grep -E '^(korvum |\.\.?\\korvum|for |foreach |if |echo |type |@echo|pause|\$LASTEXITCODE)' |
+	grep -E '^(korvum |\.\.?\\korvum|for |foreach |if |echo |type |@echo|pause|\$)' |
 	sort -u >"$dir/commandes" || :
 : >"$dir/verifiees"
+# French typography in the guide's own sentences: qu'Excel, double-clic,
+# a space before "!" (korvum's messages, quoted as they are, have none).
+tr '\n' ' ' <"$texte" | grep -oE "que +Excel|double clic" &&
+	faute "the guide writes \"que Excel\" or \"double clic\""
+grep -n '[^ ]!' "$texte" | grep -v -e '<!--' -e "entrée!" -e "sortie!" &&
+	faute "the guide writes \"!\" without a space before it"
 donne() { # donne LINE: the guide gives this command line; it is checked here
 	printf '%s\n' "$1" >>"$dir/verifiees"
 	grep -qxF "    $1" "$texte" || faute "the guide no longer gives: $1"
@@ -136,6 +144,41 @@ tab_juste 'cmd: tabulation.bat'
 grep -qF 'Tapez ensuite  tabulation  dans' "$texte" ||
 	faute "the guide no longer says how to run tabulation.bat"
 
+# Parts 1 and 4: a question that starts with a tag is copied as markup,
+# and the spaces French puts before ";", a no-break one too, stay in the
+# fields.
+installe && printf '<i>la</i> maison;the house\r\nmaison ; house\r\n' >liste.txt
+printf 'porte\302\240;door\r\n' >>liste.txt
+ps51 ./korvum.exe liste.txt liste.xml ';'
+LC_ALL=C grep -qxF "$(printf '<i>la</i> maison;the house\r')" liste.xml &&
+	LC_ALL=C grep -qF '<F><Q>maison </Q><R> house</R></F>' liste.xml &&
+	LC_ALL=C grep -qF "$(printf '<F><Q>porte\240</Q><R>door')" liste.xml &&
+	[ "$(grep -c '<F>' liste.xml)" -eq 2 ] && ! [ -s "$dir/erreurs" ] ||
+	faute "a leading tag or a space before ; did not do what the guide says"
+
+# Part 6: "Texte Unicode" from Excel, where a third column used on one
+# line only leaves a tab at the end of the others, and Greek questions
+# end in ";". And the lines PowerShell writes with Set-Content -Encoding
+# UTF8: in UTF-8 with a BOM in 5.1, without one in 7.
+grec='\316\244\316\271 \316\272\316\254\316\275\316\265\316\271\317\202;'
+ref='&#932;&#953; &#954;&#940;&#957;&#949;&#953;&#962;;'
+installe && printf '\377\376' >liste.txt
+printf "$grec\tHow are you?\t\r\nmaison\thouse\tnote\r\n" |
+	iconv -f UTF-8 -t UTF-16LE >>liste.txt
+ps51 ./korvum.exe liste.txt liste.xml "$tab"
+grep -qF "<F><Q>$ref</Q><R>How are you?</R></F>" liste.xml &&
+	grep -qF "<F><Q>maison</Q><R>house${tab}note</R></F>" liste.xml ||
+	faute "Texte Unicode: a Greek question or the third column went wrong"
+donne "\$mots | ForEach-Object { \$_.Mot + \"\`t\" + \$_.Traduction } | Set-Content liste.txt -Encoding UTF8"
+for bom in '\357\273\277' ''; do
+	installe && printf "$bom$grec\tHow are you?\r\nfen\303\252tre\twindow\r\n" >liste.txt
+	ps51 ./korvum.exe liste.txt liste.xml "$tab"
+	grep -qF "<F><Q>$ref</Q><R>How are you?</R></F>" liste.xml &&
+		LC_ALL=C grep -qF "$(printf '<F><Q>fen\352tre</Q><R>window')" liste.xml &&
+		! [ -s "$dir/erreurs" ] ||
+		faute "Set-Content -Encoding UTF8${bom:+ (with a BOM)}: wrong records"
+done
+
 # Another sign: between double quotes in cmd, single ones in PowerShell.
 grep -qF 'guillemets doubles :  "§"  ou  "|"' "$texte" &&
 	grep -qF "apostrophes :  '§'  ou  '|'" "$texte" ||
@@ -159,6 +202,14 @@ grep -q 'ligne' "$dir/erreurs" && faute "cmd: 2> erreurs.txt let a message throu
 installe && ps51 ./korvum.exe
 grep -q '^Syntaxe' "$dir/erreurs" && [ "$statut" -eq 0 ] ||
 	faute "korvum alone: status $statut, $(cat "$dir/erreurs")"
+# Part 7 quotes word for word what korvum.exe says alone in its window
+# (the console test has it say so).
+sed -n "/^korvum s'utilise/,/^Appuyez/p" "$texte" >"$dir/fenetre"
+[ "$(wc -l <"$dir/fenetre")" -eq 3 ] ||
+	faute "part 7 no longer quotes what korvum.exe says after a double-click"
+while IFS= read -r l; do
+	LC_ALL=C grep -qaF "$l" "$exe" || faute "korvum.exe does not say: $l"
+done <"$dir/fenetre"
 
 # Part 8: the exit status, in a .bat and in PowerShell.
 l1='korvum liste.txt liste.xml ;'
@@ -208,15 +259,31 @@ donne '@echo off' && donne 'for %%f in (*.txt) do (' && donne 'pause'
 listes && sed 's/$/\r/' "$dir/convertir" >convertir.bat
 lance_bat convertir.bat && lance_bat convertir.bat
 boucle_juste "convertir.bat"
-grep -q ECHEC "$dir/sortie" && faute "convertir.bat: ECHEC for a good list"
-# (and it says which list failed)
+grep -E 'ECHEC|AUCUNE' "$dir/sortie" && faute "convertir.bat: a good list failed"
+# It names each list before what korvum says of it, and tells a list
+# that failed and one that gave no record (korvum's status is 0 then).
 cp vocabulaire.txt bloque.txt && mkdir bloque.xml
-lance_bat convertir.bat
-grep -q 'ECHEC : bloque.txt' "$dir/sortie" && ! grep -q 'ECHEC : vocab' "$dir/sortie" ||
-	faute "convertir.bat: a list that failed was not named: $(cat "$dir/sortie")"
-# PowerShell's foreach takes Get-ChildItem's list whole, then runs
-# ..\korvum.exe $f.Name ($f.BaseName + '.xml') ';' for each.
-donne "foreach (\$f in Get-ChildItem *.txt) { ..\\korvum.exe \$f.Name (\$f.BaseName + '.xml') ';' }"
+printf 'a b\r\nc d\r\n' >vide.txt
+"$wine" cmd /c convertir.bat </dev/null >"$dir/sortie" 2>&1 || :
+LC_ALL=C tr -d '\r' <"$dir/sortie" | LC_ALL=C awk '
+	/\.txt$/ && !/ : / { l = $0 }
+	/ligne|sortie!|ECHEC|AUCUNE/ { sub(/s.parateur/, "separateur"); print l ": " $0 }
+' | LC_ALL=C sort >"$dir/blocs"
+cat >"$dir/attendus" <<'FIN'
+bloque.txt: AUCUNE FICHE : bloque.xml
+bloque.txt: ECHEC : bloque.txt
+bloque.txt: Impossible d'ouvrir le fichier de sortie!
+ma liste.txt: Pas de separateur ligne 13.
+vide.txt: AUCUNE FICHE : vide.xml
+vide.txt: Pas de separateur ligne 1.
+vide.txt: Pas de separateur ligne 2.
+vocabulaire.txt: Pas de separateur ligne 13.
+FIN
+cmp -s "$dir/blocs" "$dir/attendus" ||
+	faute "convertir.bat: lists and messages: $(cat "$dir/sortie")"
+# PowerShell's foreach takes Get-ChildItem's list whole, then for each
+# writes $f.Name and runs ..\korvum.exe $f.Name ($f.BaseName + '.xml') ';'.
+donne "foreach (\$f in Get-ChildItem *.txt) { \$f.Name; ..\\korvum.exe \$f.Name (\$f.BaseName + '.xml') ';' }"
 listes
 for i in 1 2; do
 	set -- *.txt
