@@ -46,7 +46,8 @@ sed -n 's/^    //p' "$texte" |
 # a space before "!" (korvum's messages, quoted as they are, have none).
 tr '\n' ' ' <"$texte" | grep -oE "que +Excel|double clic" &&
 	faute "the guide writes \"que Excel\" or \"double clic\""
-grep -n '[^ ]!' "$texte" | grep -v -e '<!--' -e "entrée!" -e "sortie!" &&
+grep -n '[^ ]!' "$texte" | grep -v -e '<!--' -e "entrée!" -e "sortie!" \
+	-e "remplace pas!" &&
 	faute "the guide writes \"!\" without a space before it"
 donne() { # donne LINE: the guide gives this command line; it is checked here
 	printf '%s\n' "$1" >>"$dir/verifiees"
