@@ -105,6 +105,68 @@ sequenceutf8(const unsigned char *p, const unsigned char *fin, int *n)
 	return c;
 }
 
+/*
+ * Where the first byte above 127 stands among the n bytes at p, eight
+ * bytes a step; NULLE when they are all ASCII.
+ */
+size_t
+premierhaut(const char *p, size_t n)
+{
+	size_t i = 0;
+
+	for (std::uint64_t w; i + 8 <= n; i += 8) {
+		std::memcpy(&w, p + i, 8);
+		if ((w & 0x8080808080808080u) != 0)
+			break;
+	}
+	for (; i < n; i++)
+		if ((unsigned char)p[i] >= 0x80)
+			return i;
+	return NULLE;
+}
+
+/*
+ * What the bytes [s, fin) of a line read as it is tell of its encoding:
+ * ASCII when none is above 127; DIT1252 when one of those is part of no
+ * well-formed UTF-8 sequence; DITUTF8 when all are, and one sequence is
+ * of three or four bytes, or stands next to another or to a lowercase
+ * ASCII letter; DOUTE when all are two-byte sequences that stand alone,
+ * as windows-1252 also makes them (an accented capital and a sign, the
+ * É… of CAFÉ…).  Unless the line ends at fin (fermee), a sequence cut
+ * short there tells nothing yet, and what came before is the answer.
+ */
+Dit
+classer(const char *s, const char *fin, bool fermee)
+{
+	const auto *d = (const unsigned char *)s,
+	           *f = (const unsigned char *)fin;
+	const unsigned char *p = d;
+	Dit dit = ASCII;
+
+	while (p < f) {
+		size_t h = premierhaut((const char *)p, (size_t)(f - p));
+		if (h == NULLE)
+			break;
+		p += h;
+		int n;
+		long c = sequenceutf8(p, f, &n);
+		if (c == -2 && !fermee)
+			break;
+		if (c < 0)
+			return DIT1252;
+		auto tient = [](unsigned char b) {
+			return b >= 0x80 || (b >= 'a' && b <= 'z');
+		};
+		if (n > 2 || (p > d && tient(p[-1])) ||
+		    (p + n < f && tient(p[n])))
+			dit = DITUTF8;
+		else if (dit == ASCII)
+			dit = DOUTE;
+		p += n;
+	}
+	return dit;
+}
+
 /* The widest steps this processor can take. */
 Jeu
 jeuprocesseur()

@@ -48,8 +48,14 @@ inline constexpr size_t TETE = 1024;
 #define KORVUM_SSSE3 1
 #endif
 
-/* The source's encoding; AUCUN until its first bytes are read. */
-enum Codage { AUCUN, INCONNU, CP1252, UTF8, UTF16LE, UTF16BE };
+/*
+ * An encoding: the source's (AUCUN until its first bytes are read; HUIT
+ * when read as it is, a line in windows-1252 or UTF-8), or a line's.
+ */
+enum Codage { AUCUN, HUIT, UTF16LE, UTF16BE, CP1252, UTF8 };
+
+/* What a line read as it is tells of its encoding (see classer). */
+enum Dit { ASCII, DIT1252, DITUTF8, DOUTE };
 
 /*
  * The widest vector steps the decoders may take: the processor's, asked

@@ -69,17 +69,21 @@ size_t reference(const char *, const char *);
 
 /* source.cpp */
 void ouvrirtexte();
+void fermertexte();
 size_t remplir(char *, size_t);
 void tarir();
-bool codageconnu();
+bool huitbits();
+bool avantconnu();
 bool decodee();
-size_t premierhaut(const char *, size_t);
-bool choisircodage(const char *, const char *);
+bool deciderdebut(const char *, const char *, const char *, bool, bool);
+const char *texteligne(const char *, const char *, const char **, bool);
 
 /* codages.cpp */
 char32_t car1252(unsigned char);
 int octet1252(char32_t);
 long sequenceutf8(const unsigned char *, const unsigned char *, int *);
+size_t premierhaut(const char *, size_t);
+Dit classer(const char *, const char *, bool);
 extern size_t echappes; /* escapes held in the decoded text so far */
 Jeu jeuprocesseur();
 int octetinterne(char32_t);

@@ -27,19 +27,22 @@ std::int64_t ligne;    /* physical line number */
 unsigned char typedoc; /* TYPE of the root element */
 Jeu jeu = BASE;        /* the vector steps the decoders take */
 
-static char *tampon;  /* read buffer; grows with the longest line */
-static size_t taille; /* its size */
-static int octetsep;  /* the byte that stands for separ, or -1 */
+static char *tampon;    /* read buffer; grows with the longest line */
+static size_t taille;   /* its size */
+static int octetsep[2]; /* the byte that stands for separ, or -1: in a
+                           line as it is, and in one held decoded */
 
 static void avertir();
-static void balayer(const char *, std::uint64_t *, std::uint64_t *);
-static std::uint64_t balayerbase(
-    const char *, std::uint64_t *, std::uint64_t *);
+/* What a sweep of 64 bytes finds (see balayer), a bit a byte. */
+struct Masques {
+	std::uint64_t fins, sigs, hauts;
+};
+
+static Masques balayer(const char *, bool);
+static Masques balayerbase(const char *, bool);
 #ifdef KORVUM_SSSE3
-static std::uint64_t balayerssse3(
-    const char *, std::uint64_t *, std::uint64_t *);
-static std::uint64_t balayeravx2(
-    const char *, std::uint64_t *, std::uint64_t *);
+static Masques balayerssse3(const char *, bool);
+static Masques balayeravx2(const char *, bool);
 #endif
 static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
@@ -47,6 +50,8 @@ static const char *rtrim(const char *, const char *);
 static const char *cherchesepar(const char *, const char *, size_t *);
 static char *zero(size_t, size_t, size_t, std::uint64_t, bool);
 static void traiter(const char *, const char *, bool, const char *);
+static const char *sansmarque(const char *, const char *);
+static const char *premiersigne(const char *, const char *);
 static void convertir();
 
 /*
@@ -63,6 +68,7 @@ rediger()
 	ouvrirtexte();
 	ouvrirdocument();
 	convertir();
+	fermertexte();
 	fermerdocument();
 }
 
@@ -136,49 +142,35 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
 }
 
 /*
- * Sweep the 64 bytes at p: one bit for each LF in *lfs, and one for each
- * byte that needs attention (SIGNE, in defs.h) in *sigs, the first byte's
- * bit the lowest.  With the vector steps of jeu; signes finds the second
- * only, for a field.
+ * Sweep the 64 bytes at p, one bit a byte, the first byte's the lowest:
+ * the line ends (LF, and CR too when cr), the bytes that need attention
+ * (SIGNE, in defs.h), and the bytes above 127.  With the vector steps of
+ * jeu; signes takes the second only, for a field.
  */
-static inline void
-balayer(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
+static inline Masques
+balayer(const char *p, bool cr)
 {
 #ifdef KORVUM_SSSE3
-	if (jeu == AVX2) {
-		balayeravx2(p, lfs, sigs);
-		return;
-	}
-	if (jeu == SSSE3) {
-		balayerssse3(p, lfs, sigs);
-		return;
-	}
+	if (jeu == AVX2)
+		return balayeravx2(p, cr);
+	if (jeu == SSSE3)
+		return balayerssse3(p, cr);
 #endif
-	balayerbase(p, lfs, sigs);
+	return balayerbase(p, cr);
 }
 
 /* The bytes that need attention among the 64 at p, as balayer finds them. */
 std::uint64_t
 signes(const char *p)
 {
-#ifdef KORVUM_SSSE3
-	if (jeu == AVX2)
-		return balayeravx2(p, nullptr, nullptr);
-	if (jeu == SSSE3)
-		return balayerssse3(p, nullptr, nullptr);
-#endif
-	return balayerbase(p, nullptr, nullptr);
+	return balayer(p, false).sigs;
 }
 
-/*
- * balayer with SSE2, or byte by byte; the LFs only when lfs is given.
- * Returns the bits of the bytes that need attention, also put in *sigs
- * when given.
- */
-static inline std::uint64_t
-balayerbase(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
+/* balayer with SSE2, or byte by byte. */
+static inline Masques
+balayerbase(const char *p, bool cr)
 {
-	std::uint64_t l = 0, m = 0;
+	Masques m = {0, 0, 0};
 #ifdef KORVUM_SSE2
 	const __m128i c1f = _mm_set1_epi8(0x1f);
 	for (int i = 0; i < 64; i += 16) {
@@ -187,32 +179,31 @@ balayerbase(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
 		auto egal = [v](int c) {
 			return _mm_cmpeq_epi8(v, _mm_set1_epi8((char)c));
 		};
-		__m128i lf = egal('\n');
+		__m128i lf = egal('\n'), r = egal('\r');
 		__m128i ctl = _mm_andnot_si128(
-		    _mm_or_si128(_mm_or_si128(egal('\t'), lf), egal('\r')),
+		    _mm_or_si128(_mm_or_si128(egal('\t'), lf), r),
 		    _mm_cmpeq_epi8(_mm_min_epu8(v, c1f), v));
 		__m128i a = _mm_or_si128(_mm_or_si128(ctl, egal('&')),
 		    _mm_or_si128(egal('<'), egal(']')));
 		__m128i h = _mm_or_si128(_mm_or_si128(egal(0x81), egal(0x8d)),
 		    _mm_or_si128(
 		        _mm_or_si128(egal(0x8f), egal(0x90)), egal(0x9d)));
-		if (lfs != nullptr)
-			l |= (std::uint64_t)(unsigned)_mm_movemask_epi8(lf)
-			     << i;
-		m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-		         _mm_or_si128(a, h))
-		     << i;
+		if (cr)
+			lf = _mm_or_si128(lf, r);
+		m.fins |= (std::uint64_t)(unsigned)_mm_movemask_epi8(lf) << i;
+		m.sigs |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		              _mm_or_si128(a, h))
+		          << i;
+		m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v) << i;
 	}
 #else
 	for (int i = 0; i < 64; i++) {
-		l |= (std::uint64_t)(p[i] == '\n') << i;
-		m |= (std::uint64_t)SIGNE.t[(unsigned char)p[i]] << i;
+		auto b = (unsigned char)p[i];
+		m.fins |= (std::uint64_t)(b == '\n' || (cr && b == '\r')) << i;
+		m.sigs |= (std::uint64_t)SIGNE.t[b] << i;
+		m.hauts |= (std::uint64_t)(b >= 0x80) << i;
 	}
 #endif
-	if (lfs != nullptr)
-		*lfs = l;
-	if (sigs != nullptr)
-		*sigs = m;
 	return m;
 }
 
@@ -224,16 +215,17 @@ balayerbase(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
  * 0x8D, 0x8F; 0x90, 0x9D.  No class uses the high bit, so a byte's
  * classes saturated with 0x7F have it set when it needs attention.
  */
-__attribute__((target("ssse3"))) static std::uint64_t
-balayerssse3(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
+__attribute__((target("ssse3"))) static Masques
+balayerssse3(const char *p, bool cr)
 {
 	const __m128i bas = _mm_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
 	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23);
 	const __m128i haut = _mm_setr_epi8(0x01, 0x02, 0x04, 0x08, 0, 0x10, 0,
 	    0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
 	const __m128i f = _mm_set1_epi8(0x0f), lf = _mm_set1_epi8('\n');
+	const __m128i r = _mm_set1_epi8(cr ? '\r' : '\n');
 	const __m128i x7f = _mm_set1_epi8(0x7f);
-	std::uint64_t l = 0, m = 0;
+	Masques m = {0, 0, 0};
 
 	for (int i = 0; i < 64; i += 16) {
 		__m128i v =
@@ -242,24 +234,21 @@ balayerssse3(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
 		    _mm_and_si128(_mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
 		        _mm_shuffle_epi8(
 		            haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
-		if (lfs != nullptr)
-			l |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-			         _mm_cmpeq_epi8(v, lf))
-			     << i;
-		m |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-		         _mm_adds_epu8(c, x7f))
-		     << i;
+		m.fins |=
+		    (std::uint64_t)(unsigned)_mm_movemask_epi8(_mm_or_si128(
+		        _mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, r)))
+		    << i;
+		m.sigs |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		              _mm_adds_epu8(c, x7f))
+		          << i;
+		m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v) << i;
 	}
-	if (lfs != nullptr)
-		*lfs = l;
-	if (sigs != nullptr)
-		*sigs = m;
 	return m;
 }
 
 /* balayerssse3, with AVX2: the same classes, 32 bytes a step. */
-__attribute__((target("avx2"))) static std::uint64_t
-balayeravx2(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
+__attribute__((target("avx2"))) static Masques
+balayeravx2(const char *p, bool cr)
 {
 	const __m256i bas = _mm256_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
 	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23, 0x43,
@@ -269,8 +258,9 @@ balayeravx2(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
 	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x04, 0x08, 0, 0x10,
 	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
 	const __m256i f = _mm256_set1_epi8(0x0f), lf = _mm256_set1_epi8('\n');
+	const __m256i r = _mm256_set1_epi8(cr ? '\r' : '\n');
 	const __m256i x7f = _mm256_set1_epi8(0x7f);
-	std::uint64_t l = 0, m = 0;
+	Masques m = {0, 0, 0};
 
 	for (int i = 0; i < 64; i += 32) {
 		__m256i v =
@@ -279,18 +269,16 @@ balayeravx2(const char *p, std::uint64_t *lfs, std::uint64_t *sigs)
 		    _mm256_shuffle_epi8(bas, _mm256_and_si256(v, f)),
 		    _mm256_shuffle_epi8(
 		        haut, _mm256_and_si256(_mm256_srli_epi16(v, 4), f)));
-		if (lfs != nullptr)
-			l |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
-			         _mm256_cmpeq_epi8(v, lf))
-			     << i;
-		m |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
-		         _mm256_adds_epu8(c, x7f))
-		     << i;
+		m.fins |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+		              _mm256_or_si256(_mm256_cmpeq_epi8(v, lf),
+		                  _mm256_cmpeq_epi8(v, r)))
+		          << i;
+		m.sigs |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+		              _mm256_adds_epu8(c, x7f))
+		          << i;
+		m.hauts |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(v)
+		           << i;
 	}
-	if (lfs != nullptr)
-		*lfs = l;
-	if (sigs != nullptr)
-		*sigs = m;
 	return m;
 }
 #endif
@@ -371,7 +359,7 @@ cherche(const char *p, const char *fin, int c)
 static const char *
 cherchesepar(const char *s, const char *fin, size_t *n)
 {
-	int b = octetsep;
+	int b = octetsep[decodee() ? 1 : 0];
 
 	*n = 1;
 	if (separ == 0) {
@@ -442,65 +430,126 @@ traiter(const char *s, const char *fin, bool lf, const char *signe)
 }
 
 /*
+ * Where the text of the line [s, fin) begins once a byte-order mark that
+ * starts it is dropped: joined files leave one at the start of a line,
+ * and it is no text.  It is EF BB BF in a source read as it is, and the
+ * escape of U+FEFF in a decoded one.
+ */
+static const char *
+sansmarque(const char *s, const char *fin)
+{
+	const auto *u = (const unsigned char *)s;
+
+	if (huitbits())
+		return fin - s >= 3 && u[0] == 0xef && u[1] == 0xbb &&
+		               u[2] == 0xbf
+		           ? s + 3
+		           : s;
+	return fin - s >= (long)LECH && u[0] == ECH && caractereech(s) == 0xfeff
+	           ? s + LECH
+	           : s;
+}
+
+/*
+ * The first byte of [s, fin) that needs attention, or fin; 64 bytes a
+ * step, which may look at up to 63 bytes past fin.
+ */
+static const char *
+premiersigne(const char *s, const char *fin)
+{
+	for (const char *p = s; p < fin; p += 64) {
+		std::uint64_t m = signes(p);
+		if (m != 0)
+			return p + std::countr_zero(m) < fin
+			           ? p + std::countr_zero(m)
+			           : fin;
+	}
+	return fin;
+}
+
+/*
  * Read the source in blocks and hand each line to traiter.  The unhandled
- * bytes are tampon[debut, fin).  Line ends are found 64 bytes at a time:
- * lfs holds one bit for each LF of tampon[base, base + 64) not yet
- * handled, and sigs one for each byte there that needs attention (a zero
- * byte, or one the document cannot take as it is) and that no handled
- * line holds; sale tells that the line begun at debut holds one before
- * base.  A line that holds none is written as it stands.
+ * bytes are tampon[debut, fin).  Lines are found 64 bytes at a time (see
+ * balayer): m holds, for tampon[base, base + 64), one bit for each line
+ * end not yet handled, for each byte that needs attention (a zero byte,
+ * or one the document cannot take as it is), and for each byte above
+ * 127, that no handled line holds.  sale and eleve tell that the line
+ * begun at debut holds one of the last two before base.  A line without
+ * the first is written as it stands; a line without the last is ASCII.
  * A line that does not fit is moved to the front of the buffer, which
  * doubles when the line fills it.
  *
- * Until the encoding of a source without byte-order mark is known, only
- * the lines before its first byte above 127, at haut, are handled: they
- * are ASCII, the same in either encoding.  Once FENETRE bytes past haut
- * and the three that may end a sequence there were read, however the
- * reads were cut, or the text ended, the encoding is known; a UTF-8
- * source's bytes from haut on are then taken back to be decoded.
+ * The lines end at LF (a run of CRs before it is part of the line end),
+ * unless the start of the text holds CRs and not a single LF: then at CR
+ * and LF alike, CR LF being one.  Until the start decides, no line is
+ * handled.  In a source read as it is, the lines from its first byte
+ * above 127, at haut, wait until the encoding of a line that does not
+ * tell is known (deciderdebut).
  */
 static void
 convertir()
 {
 	size_t debut = 0, fin = 0, base = 0, haut = NULLE;
-	std::uint64_t lfs = 0, sigs = 0;
-	bool epuise = false, connu = false, sale = false;
+	Masques m = {0, 0, 0};
+	char fl = '\0'; /* '\n' or '\r' once the line ends are known */
+	bool epuise = false, connu = true, sale = false, eleve = false;
+	bool saut =
+	    false; /* an LF at debut ends the line before, with its CR */
 
+	octetsep[0] = octet1252(separ);
+	octetsep[1] = octetinterne(separ);
 	taille = 2 * BLOC;
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {
-		while (lfs == 0 && base + 64 < fin) {
-			sale = sale || sigs != 0;
+		while (m.fins == 0 && base + 64 < fin) {
+			sale = sale || m.sigs != 0;
+			eleve = eleve || m.hauts != 0;
 			base += 64;
-			balayer(tampon + base, &lfs, &sigs);
+			m = balayer(tampon + base, fl == '\r');
 		}
-		bool lf = lfs != 0;
-		size_t e = lf ? base + (size_t)std::countr_zero(lfs) : fin;
-		if ((lf || (epuise && debut < fin)) && (connu || e < haut)) {
-			size_t t = e;
-			std::uint64_t ici = lfs & (0 - lfs); /* e's bit, or 0 */
-			std::uint64_t siens = sigs & (ici - 1);
+		bool bout = m.fins != 0;
+		size_t e = bout ? base + (size_t)std::countr_zero(m.fins) : fin;
+		if (fl != '\0' && (bout || (epuise && debut < fin)) &&
+		    (connu || e < haut)) {
+			std::uint64_t ici = m.fins & (0 - m.fins); /* e's bit */
+			std::uint64_t siens = m.sigs & (ici - 1);
 			bool propre = !sale && siens == 0;
-			if (!lf) /* the last line, without its LF */
-				propre = !sale &&
-				         (sigs & entre(base, debut, fin)) == 0;
-			sigs &= 0 - (ici << 1);
-			lfs &= lfs - 1;
-			if (lf && t > debut && tampon[t - 1] == '\r')
+			bool ascii = !eleve && (m.hauts & (ici - 1)) == 0;
+			if (!bout) { /* the last line, without its line end */
+				propre = !sale && (m.sigs & entre(base, debut,
+				                                fin)) == 0;
+				ascii = !eleve && (m.hauts & entre(base, debut,
+				                                 fin)) == 0;
+			}
+			bool entier = !sale && bout;
+			m.sigs &= 0 - (ici << 1);
+			m.hauts &= 0 - (ici << 1);
+			m.fins &= m.fins - 1;
+			sale = eleve = false;
+			if (saut && bout && e == debut && tampon[e] == '\n') {
+				saut = false; /* the LF of a CR LF */
+				debut = e + 1;
+				continue;
+			}
+			saut = bout && tampon[e] == '\r';
+			size_t t = e;
+			while (fl == '\n' && t > debut && tampon[t - 1] == '\r')
 				t--;
-			char *z =
-			    propre ? nullptr
-			           : zero(debut, t, base, siens, !sale && lf);
+			char *z = propre ? nullptr
+			                 : zero(debut, t, base, siens, entier);
+			const char *s = tampon + debut,
+			           *f = z != nullptr ? z : tampon + t;
 			const char *signe =
-			    propre ? tampon + t
-			    : !sale && lf
-			        ? tampon + base + std::countr_zero(siens)
-			        : tampon + debut;
-			traiter(tampon + debut, z != nullptr ? z : tampon + t,
-			    lf && z == nullptr, signe);
-			debut = lf ? e + 1 : fin;
-			sale = false;
+			    propre   ? f
+			    : entier ? tampon + base + std::countr_zero(siens)
+			             : s;
+			s = sansmarque(s, f);
+			const char *d = texteligne(s, f, &f, ascii);
+			if (d != s)
+				signe = premiersigne(s = d, f);
+			traiter(s, f, bout && z == nullptr, signe);
+			debut = bout ? e + 1 : fin;
 			continue;
 		}
 		if (epuise)
@@ -531,25 +580,28 @@ convertir()
 			epuise = true;
 			tarir();
 		}
-		connu = codageconnu();
+		connu = avantconnu();
 		if (!connu && haut == NULLE &&
 		    (haut = premierhaut(tampon + fin, n)) != NULLE)
 			haut += fin;
 		fin += n;
-		if (!connu &&
-		    (epuise || (haut != NULLE && fin - haut >= FENETRE + 3))) {
-			connu = true;
-			if (choisircodage(
-			        haut == NULLE ? nullptr : tampon + haut,
-			        tampon + fin)) {
-				fin = haut;
-				base = 0; /* debut is 0 here */
-				sale = epuise = false;
-			}
+		/* The line ends, from the start of the text (debut is 0). */
+		size_t debuttexte = fin < FENETRE ? fin : FENETRE;
+		if (fl == '\0' &&
+		    std::memchr(tampon, '\n', debuttexte) != nullptr)
+			fl = '\n';
+		else if (fl == '\0' && (epuise || fin >= FENETRE)) {
+			fl = std::memchr(tampon, '\r', debuttexte) != nullptr
+			         ? '\r'
+			         : '\n';
+			base = 0; /* sweep again, for CRs */
+			sale = eleve = false;
 		}
+		if (!connu && haut != NULLE && fl != '\0')
+			connu = deciderdebut(tampon + debut, tampon + haut,
+			    tampon + fin, epuise, fl == '\r');
 		std::memset(tampon + fin, 0, MARGE);
-		balayer(tampon + base, &lfs, &sigs);
-		octetsep = decodee() ? octetinterne(separ) : octet1252(separ);
+		m = balayer(tampon + base, fl == '\r');
 	}
 	std::free(tampon);
 	tampon = nullptr;

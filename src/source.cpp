@@ -1,29 +1,47 @@
 /*
- * The source: its byte-order mark, the guess between UTF-8 and
- * windows-1252 for a source without one, and the text handed to the line
- * loop, copied as it is or decoded.
+ * The source: its byte-order mark, UTF-16 recognised with or without it,
+ * and the text each line hands over.  UTF-16 is decoded as it is read.
+ * Any other source is read as it is, and each line that holds a byte
+ * above 127 is read in the encoding it is in: a list may join lines saved
+ * in windows-1252 and in UTF-8.  A line that does not tell which (see
+ * classer) takes the encoding of the nearest line before it that does,
+ * or at the start, of the first one that does.
  */
 
 #include "extern.h"
 
+#include <cstdlib>
 #include <cstring>
 
-static Codage codage;                              /* the source's encoding */
+static Codage codage; /* the source's */
+static Codage avant;  /* what a line that does not tell is read in */
+static bool interne;  /* the line handed over is held decoded */
 static unsigned char brut[BLOC + FENETRE + MARGE]; /* bytes to decode */
 static size_t reste;                               /* how many */
-static bool tari; /* nothing more to read: the end, or 0x1A, was met */
+static bool tari;      /* nothing more to read: the end, or 0x1A, was met */
+static char *decodee8; /* a UTF-8 line, decoded */
+static size_t placedecodee8;
 
 static size_t lu(char *, size_t);
-static size_t debutsource(char *);
-static Codage devinercodage(const char *, const char *);
+static size_t debutsource(char *, size_t);
+static Codage utf16(const unsigned char *, size_t);
 
 /* Start a source: nothing read, nothing decoded, its encoding unknown. */
 void
 ouvrirtexte()
 {
-	codage = AUCUN;
+	codage = avant = AUCUN;
 	reste = echappes = 0;
-	tari = false;
+	tari = interne = false;
+}
+
+/* End a source: the buffer of its UTF-8 lines goes. */
+void
+fermertexte()
+{
+	std::free(decodee8);
+	decodee8 = nullptr;
+	placedecodee8 = 0;
 }
 
 /* Read up to n bytes of the source at p; a failure ends the run. */
@@ -39,30 +57,38 @@ lu(char *p, size_t n)
 
 /*
  * Read the first bytes of the source to p, and say how many are text.  A
- * byte-order mark names the encoding and is not text: the bytes after it
- * wait in brut to be decoded.  Without a mark the encoding is not known
- * yet.  Reads are taken whatever their size, until the mark is known.
+ * byte-order mark names the encoding and is not text: UTF-8's is dropped,
+ * and the bytes after UTF-16's wait in brut to be decoded.  Without a
+ * mark, a start that is plainly UTF-16 is decoded too; anything else is
+ * read as it is, its lines telling their encoding.  Reads are taken
+ * whatever their size, until 128 bytes or the end, and no more than a
+ * block; there is room for place bytes at p.
  */
 static size_t
-debutsource(char *p)
+debutsource(char *p, size_t place)
 {
-	size_t n = 0, r = 1, m = 0;
+	size_t n = 0, r = 1, m = 0, bloc = BLOC > 128 ? BLOC : 128;
 
-	while (n < 3 && r > 0)
-		n += r = lu(p + n, BLOC - n);
+	if (bloc > place)
+		bloc = place;
+	while (n < 128 && r > 0)
+		n += r = lu(p + n, bloc - n); /* no more than brut holds */
 	tari = r == 0;
 	const auto *u = (const unsigned char *)p;
-	codage = INCONNU;
+	codage = HUIT;
+	avant = AUCUN;
 	if (n >= 3 && u[0] == 0xef && u[1] == 0xbb && u[2] == 0xbf) {
-		codage = UTF8;
-		m = 3;
-	} else if (n >= 2 && u[0] == 0xff && u[1] == 0xfe) {
+		avant = UTF8;
+		std::memmove(p, p + 3, n - 3);
+		return n - 3;
+	}
+	if (n >= 2 && u[0] == 0xff && u[1] == 0xfe) {
 		codage = UTF16LE;
 		m = 2;
 	} else if (n >= 2 && u[0] == 0xfe && u[1] == 0xff) {
 		codage = UTF16BE;
 		m = 2;
-	} else
+	} else if ((codage = utf16(u, n)) == HUIT)
 		return n;
 	reste = n - m;
 	std::memcpy(brut, p + m, reste);
@@ -70,19 +96,41 @@ debutsource(char *p)
 }
 
 /*
+ * Whether the n bytes at p, without a mark, plainly begin UTF-16: in
+ * their first 128, half the units or more hold a zero byte on one side,
+ * and none on the other (text in windows-1252 or UTF-8 holds no zero
+ * byte).  UTF16LE or UTF16BE, or HUIT.
+ */
+static Codage
+utf16(const unsigned char *p, size_t n)
+{
+	size_t unites = (n < 128 ? n : 128) / 2, z[2] = {0, 0};
+
+	for (size_t i = 0; i < 2 * unites; i++)
+		z[i % 2] += p[i] == 0 ? 1 : 0;
+	if (unites < 2 || (z[0] != 0) == (z[1] != 0))
+		return HUIT;
+	if (2 * (z[0] + z[1]) < unites)
+		return HUIT;
+	return z[1] != 0 ? UTF16LE : UTF16BE;
+}
+
+/*
  * Read the next text of the source to p, where there is room for place
- * bytes (at least BLOC); say how many bytes, 0 at the end of the text.  A
- * decoded source goes through brut, a quarter of the room at a time, as
- * one byte may become an escape of four.
+ * bytes (at least BLOC, and 128); say how many bytes, 0 at the end of the
+ * text.
+ * UTF-16 goes through brut, a quarter of the room at a time, as one
+ * unit may become an escape of four bytes.
  */
 size_t
 remplir(char *p, size_t place)
 {
 	size_t n, m = place / LECH < BLOC ? place / LECH : BLOC;
 
-	if (codage == AUCUN && ((n = debutsource(p)) > 0 || codage == INCONNU))
+	if (codage == AUCUN &&
+	    ((n = debutsource(p, place)) > 0 || codage == HUIT))
 		return n; /* text, or nothing at all */
-	if (codage == INCONNU || codage == CP1252)
+	if (codage == HUIT)
 		return tari ? 0 : lu(p, BLOC);
 	for (;;) {
 		if (!tari && reste < m) {
@@ -92,9 +140,7 @@ remplir(char *p, size_t place)
 		}
 		size_t k = reste < m ? reste : m, pris;
 		bool fini = tari && k == reste;
-		n = codage == UTF8 ? decodeutf8(p, brut, k, fini, &pris)
-		                   : decodeutf16(p, brut, k, codage == UTF16BE,
-		                         fini, &pris);
+		n = decodeutf16(p, brut, k, codage == UTF16BE, fini, &pris);
 		reste -= pris;
 		std::memmove(brut, brut + pris, reste);
 		if (n > 0 || (tari && reste == 0))
@@ -109,74 +155,107 @@ tarir()
 	tari = true;
 }
 
-/* Whether the source's encoding is known. */
+/*
+ * Whether the source is read as it is, its lines telling their encoding;
+ * and whether the encoding of the lines that do not tell is known.
+ */
 bool
-codageconnu()
+huitbits()
 {
-	return codage != INCONNU;
+	return codage == HUIT;
 }
 
-/* Whether the source is decoded (UTF-8 or UTF-16), not copied as it is. */
+bool
+avantconnu()
+{
+	return avant != AUCUN;
+}
+
+/* Whether the line being handled is held decoded, with escapes. */
 bool
 decodee()
 {
-	return codage != CP1252 && codage != INCONNU;
+	return interne;
 }
 
 /*
- * Where the first byte above 127 stands among the n bytes at p, eight
- * bytes a step; NULLE when they are all ASCII.
- */
-size_t
-premierhaut(const char *p, size_t n)
-{
-	size_t i = 0;
-
-	for (std::uint64_t w; i + 8 <= n; i += 8) {
-		std::memcpy(&w, p + i, 8);
-		if ((w & 0x8080808080808080u) != 0)
-			break;
-	}
-	for (; i < n; i++)
-		if ((unsigned char)p[i] >= 0x80)
-			return i;
-	return NULLE;
-}
-
-/*
- * Decide the encoding of a source without byte-order mark, from the text
- * the line loop holds from its first byte above 127, haut, to fin
- * (nullptr when there is none: the source is ASCII).  When it is UTF-8,
- * that text is taken back to be decoded, and the line loop must drop it:
- * say so.
+ * Decide what the lines that do not tell are read in, at the start of a
+ * source without mark: the encoding of the first line that tells, among
+ * those read from p, the line of the source's first byte above 127, at
+ * haut, that begin within FENETRE bytes of it; UTF-8 when none does.
+ * Only the bytes before haut + FENETRE + 3 are looked at (3 may end a
+ * sequence begun before the window's end), so that the decision does not
+ * depend on how the reads were cut.  Lines end at LF, or at CR too when
+ * cr; a mark that starts one is dropped.  fin ends what was read, fini
+ * tells that nothing follows.  False while it cannot be told yet.
  */
 bool
-choisircodage(const char *haut, const char *fin)
+deciderdebut(
+    const char *p, const char *haut, const char *fin, bool fini, bool cr)
 {
-	codage = haut == nullptr ? CP1252 : devinercodage(haut, fin);
-	if (codage != UTF8)
+	const char *limite = haut + FENETRE, *vu = limite + 3;
+	const char *bord = fin < vu ? fin : vu;
+
+	while (p < bord && p < limite) {
+		const char *e = p;
+		while (e < bord && *e != '\n' && (!cr || *e != '\r'))
+			e++;
+		if (e - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0)
+			p += 3;
+		bool entiere = e < bord || (fini && e == fin);
+		const char *z =
+		    (const char *)std::memchr(p, 0, (size_t)(e - p));
+		Dit d =
+		    classer(p, z != nullptr ? z : e, entiere || z != nullptr);
+		if (d == DIT1252 || (d == DITUTF8 && (entiere || e == vu))) {
+			avant = d == DIT1252 ? CP1252 : UTF8;
+			return true;
+		}
+		if (!entiere && e == fin)
+			return false; /* the rest of the line is still to come
+			               */
+		p = e + 1;
+	}
+	if (p < limite && !fini && fin < vu)
 		return false;
-	reste = (size_t)(fin - haut);
-	std::memcpy(brut, haut, reste);
+	avant = UTF8;
 	return true;
 }
 
 /*
- * The encoding of a source without byte-order mark, from its first byte
- * above 127 at p: UTF-8 when every UTF-8 sequence that begins in the
- * FENETRE bytes from p is well-formed (its last bytes may lie past them,
- * up to fin, the end of the text), windows-1252 otherwise.
+ * The text of the line [s, fin), its end in *f: the line itself, held
+ * decoded for UTF-16, or as it is for a line of an 8-bit source that is
+ * ASCII (ascii: it holds no byte above 127) or windows-1252; or its UTF-8
+ * decoded into windows-1252 with escapes, then in a buffer of its own,
+ * with MARGE bytes past its end.  A line of an 8-bit source is read in
+ * what classer says; when it does not tell, in what the last line that
+ * told was in.
  */
-static Codage
-devinercodage(const char *p, const char *fin)
+const char *
+texteligne(const char *s, const char *fin, const char **f, bool ascii)
 {
-	const auto *u = (const unsigned char *)p;
-	const auto *f = (const unsigned char *)fin;
-	const unsigned char *limite =
-	    (size_t)(f - u) > FENETRE ? u + FENETRE : f;
+	size_t n = (size_t)(fin - s), pris;
 
-	for (int n; u < limite; u += n)
-		if (sequenceutf8(u, f, &n) < 0)
-			return CP1252;
-	return UTF8;
+	*f = fin;
+	interne = codage != HUIT;
+	if (codage != HUIT || ascii)
+		return s;
+	Dit d = classer(s, fin, true);
+	if (d == DIT1252)
+		avant = CP1252;
+	else if (d == DITUTF8)
+		avant = UTF8;
+	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
+	if (!interne)
+		return s;
+	if (placedecodee8 < 2 * n + MARGE) {
+		std::free(decodee8);
+		placedecodee8 = 2 * n + MARGE;
+		if ((decodee8 = (char *)std::malloc(placedecodee8)) == nullptr)
+			erreur(LIRE);
+	}
+	n = decodeutf8(decodee8, (const unsigned char *)s, n, true, &pris);
+	std::memset(decodee8 + n, 0, MARGE);
+	*f = decodee8 + n;
+	return decodee8;
 }
