@@ -39,9 +39,13 @@ TEST_F(Korvum, ByteOrderMarkNamesTheEncoding)
 	        pasdesepar(1) + pasdesepar(3)},
 	    {"numbers in UTF-16", {";"}, utf16(u"\r\nun\r\ndeux;2\r\n", true),
 	        fiche("deux", "2"), pasdesepar(2)},
-	    {"a mark that is not first is text", {";"},
-	        "a;b\n" + BOM8 + "c;d\n",
-	        fiche("a", "b") + fiche("&#65279;c", "d"), ""},
+	    {"a mark that starts a line is dropped", {";"},
+	        "a;b\n" + BOM8 + "c;d\n" + BOM8 + "<x/>\n",
+	        fiche("a", "b") + fiche("c", "d") + "<x/>\r\n", ""},
+	    {"... in UTF-16 too", {";"}, utf16(u"a;b\r\n\ufeffc;d\r\n"),
+	        fiche("a", "b") + fiche("c", "d"), ""},
+	    {"a mark inside a line is text", {";"}, "a;b" + BOM8 + "c\n",
+	        fiche("a", "b&#65279;c"), ""},
 	});
 }
 
@@ -138,11 +142,51 @@ TEST_F(Korvum, CharactersWindows1252LacksAreReferences)
 	});
 }
 
-// A UTF-8 list with windows-1252 lines in it: a byte that belongs to no
-// well-formed sequence is its windows-1252 character.
-TEST_F(Korvum, StrayBytesInUtf8AreWindows1252)
+// Lists joined from an ANSI list and a UTF-8 one (copy /b a.txt+b.txt):
+// each line is read in its own encoding. A line with a byte that belongs
+// to no well-formed UTF-8 sequence is windows-1252, whole; a line whose
+// only sequences are lone two-byte pairs (CAFÉ… in windows-1252, Ω;omega
+// in UTF-8) is read as the nearest line before it that tells, or at the
+// start as the first one that does.
+TEST_F(Korvum, EachLineIsReadInItsEncoding)
 {
+	const std::string ansi = "caf\xe9;coffee\n\x9cuvre;work\n";
+	const std::string utf8 = "σπίτι;house\ncœur;heart\n";
+	const std::string dansansi =
+	    fiche("caf\xe9", "coffee") + fiche("\x9cuvre", "work");
+	const std::string dansutf8 =
+	    fiche("&#963;&#960;&#943;&#964;&#953;", "house") +
+	    fiche("c\x9cur", "heart");
+	std::string grandansi, grandutf8, corpsansi, corpsutf8;
+	for (int i = 0; grandansi.size() <= FENETRE; i++) {
+		grandansi += "r\xe9p" + std::to_string(i) + ";x\n";
+		corpsansi += fiche("r\xe9p" + std::to_string(i), "x");
+		grandutf8 += "répété" + std::to_string(i) + ";y\n";
+		corpsutf8 += fiche("r\xe9p\xe9t\xe9" + std::to_string(i), "y");
+	}
 	convertit({
+	    {"ANSI, then UTF-8", {";"}, ansi + utf8, dansansi + dansutf8, ""},
+	    {"UTF-8, then ANSI", {";"}, utf8 + ansi, dansutf8 + dansansi, ""},
+	    {"past the window, ANSI first", {";"}, grandansi + utf8 + ansi,
+	        corpsansi + dansutf8 + dansansi, ""},
+	    {"past the window, UTF-8 first", {";"}, grandutf8 + ansi + utf8,
+	        corpsutf8 + dansansi + dansutf8, ""},
+	    {"both with their marks", {";"}, BOM8 + utf8 + BOM8 + utf8,
+	        dansutf8 + dansutf8, ""},
+	    {"an ANSI list after a marked one", {";"}, BOM8 + utf8 + ansi,
+	        dansutf8 + dansansi, ""},
+	    {"an accented capital before a sign stays ANSI", {";"},
+	        "CAF\xc9\x85;coffee\n\xc9T\xc9\xbb;summer\n\xc9glise;church\n"
+	        "CAF\xc9\x85;coffee\n",
+	        fiche("CAF\xc9\x85", "coffee") +
+	            fiche("\xc9T\xc9\xbb", "summer") +
+	            fiche("\xc9glise", "church") +
+	            fiche("CAF\xc9\x85", "coffee"),
+	        ""},
+	    {"a lone Greek letter first is UTF-8", {";"}, "Ω;omega\n" + utf8,
+	        fiche("&#937;", "omega") + dansutf8, ""},
+	    {"lines that all doubt are UTF-8", {";"}, "Ω;omega\nà;to\n",
+	        fiche("&#937;", "omega") + fiche("\xe0", "to"), ""},
 	    {"a windows-1252 line after the window", {";"},
 	        "é;e\n<!--" + std::string(69994, 'c') + "-->" +
 	            "\ncaf\xe9;coffee\n\x80\x81;\x9f\xff\n",
@@ -153,8 +197,8 @@ TEST_F(Korvum, StrayBytesInUtf8AreWindows1252)
 	    {"a lead byte without its sequence", {";"},
 	        BOM8 + "\xc3;\xe2\x82x\xf0\n", fiche("\xc3", "\xe2\x82x\xf0"),
 	        ""},
-	    {"a lone continuation byte", {";"}, BOM8 + "é\xa9;\xbf\n",
-	        fiche("\xe9\xa9", "\xbf"), ""},
+	    {"a line with a stray byte is ANSI, whole", {";"},
+	        BOM8 + "é\xa9;\xbf\n", fiche("\xc3\xa9\xa9", "\xbf"), ""},
 	});
 }
 
@@ -203,8 +247,8 @@ TEST_F(Korvum, SeparatorIsACharacterInEveryEncoding)
 	        ""},
 	    {"§ in UTF-8 does not split ç", {"§"}, "ça;that\n", "",
 	        pasdesepar(1)},
-	    {"§ as a stray byte in UTF-8", {"§"}, BOM8 + "maçon\xa7mason\n",
-	        fiche("ma\xe7on", "mason"), ""},
+	    {"§ in an ANSI line of a UTF-8 list", {"§"},
+	        BOM8 + "ma\xe7on\xa7mason\n", fiche("ma\xe7on", "mason"), ""},
 	    {"§ in UTF-16", {"§"}, utf16(u"maçon§mason\r\n", true),
 	        fiche("ma\xe7on", "mason"), ""},
 	    {"¤ and é", {"¤"}, "é¤e\n", fiche("\xe9", "e"), ""},
