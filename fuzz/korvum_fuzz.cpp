@@ -136,22 +136,105 @@ sequence(const std::string &s, size_t i, char32_t &c, size_t &n)
 	return c >= plusbas[n] && c <= 0x10ffff && (c < 0xd800 || c > 0xdfff);
 }
 
-// The source's text as characters, as a plain reading decodes it. A
-// windows-1252 source is not decoded (octets): its characters are its bytes.
-static std::u32string
-decode(const std::string &source, bool &octets)
+// Whether the bytes at s[i], to the end of s, may begin a UTF-8 sequence
+// that the end cuts short: the lead and what follows of it, in order,
+// with the second byte in its lead's range. Written apart from korvum's.
+static bool
+entame(const std::string &s, size_t i)
 {
+	auto b = (unsigned char)s[i];
+	size_t n = b >= 0xc2 && b <= 0xdf   ? 2
+	           : b >= 0xe0 && b <= 0xef ? 3
+	           : b >= 0xf0 && b <= 0xf4 ? 4
+	                                    : 0;
+	if (n == 0 || i + n <= s.size())
+		return false;
+	for (size_t k = i + 1; k < s.size(); k++) {
+		auto o = (unsigned char)s[k];
+		unsigned bas = 0x80, haut = 0xbf;
+		if (k == i + 1)
+			bas = b == 0xe0   ? 0xa0
+			      : b == 0xf0 ? 0x90
+			                  : 0x80,
+			haut = b == 0xed   ? 0x9f
+			       : b == 0xf4 ? 0x8f
+			                   : 0xbf;
+		if (o < bas || o > haut)
+			return false;
+	}
+	return true;
+}
+
+// What a line of an 8-bit source tells of its encoding, as korvum's
+// README says it: 0 nothing (ASCII), 1 windows-1252 (a byte above 127 in
+// no well-formed sequence), 2 UTF-8 (a sequence of three or four bytes,
+// or one beside another or a lowercase letter), 3 doubt (lone two-byte
+// pairs only). When the line goes on past s (!fermee), a sequence cut
+// short at the end tells nothing.
+static int
+dit(const std::string &s, bool fermee)
+{
+	int d = 0;
+	auto tient = [&](size_t k) {
+		auto b = (unsigned char)s[k];
+		return b >= 0x80 || (b >= 'a' && b <= 'z');
+	};
+	for (size_t i = 0, n; i < s.size(); i += n) {
+		char32_t c;
+		n = 1;
+		if ((unsigned char)s[i] < 0x80)
+			continue;
+		if (!fermee && entame(s, i))
+			break;
+		if (!sequence(s, i, c, n))
+			return 1;
+		if (n > 2 || (i > 0 && tient(i - 1)) ||
+		    (i + n < s.size() && tient(i + n)))
+			d = 2;
+		else if (d == 0)
+			d = 3;
+	}
+	return d;
+}
+
+// A line of the source as a plain reading finds it: its characters, whether
+// they are its bytes as they are (a line read in windows-1252), and
+// whether it ended at a line end.
+struct Ligne {
 	std::u32string t;
-	octets = false;
+	bool octets, lf;
+};
+
+// The source's lines, in their encodings, read in the plainest way.
+static std::vector<Ligne>
+lignes(const std::string &source)
+{
+	std::u32string t;         // the text, characters or bytes
+	std::vector<size_t> tenu; // where each character's held text ends
+	bool seize = false, marque = false, be = false;
 	if (source.compare(0, 2, "\xff\xfe") == 0 ||
 	    source.compare(0, 2, "\xfe\xff") == 0) {
-		bool be = source[0] == '\xfe';
+		seize = marque = true;
+		be = source[0] == '\xfe';
+	} else if (source.compare(0, 3, "\xef\xbb\xbf") == 0)
+		marque = true;
+	else {
+		size_t unites = std::min<size_t>(source.size(), 128) / 2;
+		size_t z[2] = {0, 0};
+		for (size_t i = 0; i < 2 * unites; i++)
+			z[i % 2] += source[i] == '\0';
+		seize = unites >= 2 && (z[0] != 0) != (z[1] != 0) &&
+		        2 * (z[0] + z[1]) >= unites;
+		be = z[0] != 0;
+	}
+	std::string s = source.substr(seize && marque ? 2 : marque ? 3 : 0);
+	if (seize) {
 		std::vector<char32_t> u;
-		for (size_t i = 2; i + 1 < source.size(); i += 2)
-			u.push_back(be ? (unsigned char)source[i] << 8 |
-			                     (unsigned char)source[i + 1]
-			               : (unsigned char)source[i + 1] << 8 |
-			                     (unsigned char)source[i]);
+		for (size_t i = 0; i + 1 < s.size(); i += 2)
+			u.push_back(be ? (unsigned char)s[i] << 8 |
+			                     (unsigned char)s[i + 1]
+			               : (unsigned char)s[i + 1] << 8 |
+			                     (unsigned char)s[i]);
 		for (size_t i = 0; i < u.size(); i++)
 			if (u[i] >= 0xd800 && u[i] < 0xdc00 &&
 			    i + 1 < u.size() && u[i + 1] >= 0xdc00 &&
@@ -163,37 +246,104 @@ decode(const std::string &source, bool &octets)
 			} else
 				t += u[i] >= 0xd800 && u[i] < 0xe000 ? U'\ufffd'
 				                                     : u[i];
-		if (source.size() % 2 != 0)
+		if (s.size() % 2 != 0)
 			t += U'\ufffd';
-		return t.substr(0, t.find(0x1a));
+		t = t.substr(0, t.find(0x1a));
+	} else {
+		s.resize(std::min(s.size(), s.find('\x1a')));
+		for (char b : s)
+			t += (unsigned char)b;
 	}
-	bool marque = source.compare(0, 3, "\xef\xbb\xbf") == 0;
-	std::string s = source.substr(marque ? 3 : 0);
-	s.resize(std::min(s.size(), s.find('\x1a')));
-	bool utf8 = marque;
-	if (!marque) {
-		size_t h = 0;
-		while (h < s.size() && (unsigned char)s[h] < 0x80)
-			h++;
-		utf8 = h < s.size();
-		char32_t c;
-		for (size_t i = h, n; utf8 && i < s.size() && i < h + FENETRE;
-		     i += (unsigned char)s[i] < 0x80 ? 1 : n)
-			if ((unsigned char)s[i] >= 0x80)
-				utf8 = sequence(s, i, c, n);
+	// Line ends: LF, unless the first FENETRE bytes of text (as korvum
+	// holds it: an escape of four for what windows-1252 lacks) hold CRs
+	// and no LF; then CR and LF, CR LF being one.
+	size_t octetstenus = 0, k = 0;
+	bool vucr = false, vulf = false;
+	for (; k < t.size() && octetstenus < FENETRE; k++) {
+		char32_t c = t[k];
+		vulf = vulf || c == '\n';
+		vucr = vucr || c == '\r';
+		octetstenus += !seize || octetinterne(c) >= 0 ? 1 : 4;
 	}
-	octets = !utf8;
-	for (size_t i = 0, n; i < s.size(); i += n) {
-		char32_t c;
-		if (octets || !sequence(s, i, c, n)) {
-			c = (unsigned char)s[i];
-			if (!octets)
-				c = car1252((unsigned char)c);
-			n = 1;
+	bool cr = vucr && !vulf;
+	auto fin = [&](size_t i) {
+		return t[i] == '\n' || (cr && t[i] == '\r');
+	};
+
+	// What the lines that do not tell are read in, at the start: as the
+	// first line that tells, among those that begin within FENETRE bytes
+	// of the first byte above 127, bytes past FENETRE + 3 unseen.
+	int avant = marque ? 2 : 0;
+	size_t haut = 0;
+	while (!seize && !marque && haut < t.size() && t[haut] < 0x80)
+		haut++;
+	if (!seize && !marque && haut < t.size()) {
+		size_t p = haut, vu = haut + FENETRE + 3;
+		while (p > 0 && !fin(p - 1))
+			p--;
+		size_t bord = std::min(t.size(), vu);
+		for (; avant == 0 && p < bord && p < haut + FENETRE;) {
+			size_t e = p;
+			while (e < bord && !fin(e))
+				e++;
+			if (e - p >= 3 && s.compare(p, 3, "\xef\xbb\xbf") == 0)
+				p += 3;
+			size_t z = s.find('\0', p);
+			bool entiere = e < bord || e == t.size();
+			bool coupe = z < e;
+			int d = dit(
+			    s.substr(p, (coupe ? z : e) - p), entiere || coupe);
+			if (d == 1 || (d == 2 && (entiere || e == vu)))
+				avant = d;
+			p = e + 1;
 		}
-		t += c;
 	}
-	return t;
+	if (avant == 0)
+		avant = 2;
+
+	std::vector<Ligne> l;
+	for (size_t i = 0; i < t.size();) {
+		size_t j = i;
+		while (j < t.size() && !fin(j))
+			j++;
+		Ligne x{t.substr(i, j - i), false, j < t.size()};
+		size_t suite = j + 1;
+		if (cr && x.lf && t[j] == '\r' && j + 1 < t.size() &&
+		    t[j + 1] == '\n')
+			suite++;
+		if (!cr)
+			while (!x.t.empty() && x.t.back() == '\r')
+				x.t.pop_back();
+		i = suite;
+		if (size_t z = x.t.find(U'\0'); z != std::u32string::npos) {
+			x.t.resize(z);
+			x.lf = false;
+		}
+		if (seize && !x.t.empty() && x.t[0] == 0xfeff)
+			x.t.erase(0, 1);
+		if (!seize && x.t.compare(0, 3, U"\xef\xbb\xbf") == 0)
+			x.t.erase(0, 3);
+		if (!seize) {
+			std::string b(x.t.begin(), x.t.end());
+			int d = dit(b, true);
+			if (d == 1 || d == 2)
+				avant = d;
+			x.octets = d == 0 || d == 1 || (d == 3 && avant == 1);
+			if (!x.octets) {
+				x.t.clear();
+				for (size_t q = 0, n; q < b.size(); q += n) {
+					char32_t c = (unsigned char)b[q];
+					n = 1;
+					if (c >= 0x80 && !sequence(b, q, c, n))
+						faux("a UTF-8 line holds a "
+						     "stray byte");
+					x.t += c;
+				}
+			}
+		}
+		l.push_back(x);
+	}
+	return l;
 }
 
 // Characters as a reader finds them in the document, before any markup
@@ -308,27 +458,16 @@ static void
 modele(const std::string &source, char32_t sep, std::string &texte,
     std::string &messages, Fiches &fiches, bool *avale)
 {
-	bool octets;
-	std::u32string s = decode(source, octets);
 	texte = PROLOGUE;
 	messages.clear();
 	fiches.clear();
 	*avale = false;
 	long long n = 0;
-	for (size_t i = 0; i < s.size();) {
-		size_t j = s.find('\n', i);
-		bool lf = j != std::u32string::npos, interdit = false;
-		std::u32string l =
-		    s.substr(i, lf ? j - i : std::u32string::npos);
-		i = lf ? j + 1 : s.size();
+	for (Ligne &x : lignes(source)) {
+		std::u32string &l = x.t;
+		bool lf = x.lf, octets = x.octets, interdit = false;
 		n++;
-		if (lf && !l.empty() && l.back() == '\r')
-			l.pop_back();
-		if (size_t z = l.find(U'\0'); z != std::u32string::npos) {
-			l.resize(z);
-			lf = false;
-		}
-		size_t d = l.find_first_not_of(U" \t");
+		size_t d = l.find_first_not_of(U" \t\n");
 		if (d == std::u32string::npos)
 			continue;
 		l.erase(0, d);
@@ -344,7 +483,7 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 				messages += note;
 			continue;
 		}
-		l.resize(l.find_last_not_of(U" \t") + 1);
+		l.resize(l.find_last_not_of(U" \t\n") + 1);
 		char32_t cible = sep;
 		if (octets && sep != 0)
 			cible = octet1252(sep) < 0 ? 0xffffffff
