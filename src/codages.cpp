@@ -134,33 +134,45 @@ premierhaut(const char *p, size_t n)
  * as windows-1252 also makes them (an accented capital and a sign, the
  * É… of CAFÉ…).  Unless the line ends at fin (fermee), a sequence cut
  * short there tells nothing yet, and what came before is the answer.
+ * When premier, the first sequence that tells UTF-8 is the answer: the
+ * caller reads the rest, which may still tell windows-1252.  No byte
+ * before h is above 127.
  */
 Dit
-classer(const char *s, const char *fin, bool fermee)
+classer(
+    const char *s, const char *h, const char *fin, bool fermee, bool premier)
 {
 	const auto *d = (const unsigned char *)s,
 	           *f = (const unsigned char *)fin;
-	const unsigned char *p = d;
+	const auto *p = (const unsigned char *)h;
+	auto tient = [](unsigned char b) {
+		return b >= 0x80 || (b >= 'a' && b <= 'z');
+	};
 	Dit dit = ASCII;
 
 	while (p < f) {
-		size_t h = premierhaut((const char *)p, (size_t)(f - p));
-		if (h == NULLE)
+		size_t k = premierhaut((const char *)p, (size_t)(f - p));
+		if (k == NULLE)
 			break;
-		p += h;
+		p += k;
+		/* Most windows-1252 text tells at its first accent: a byte
+		 * that begins no sequence, or a lead that no continuation
+		 * follows. */
+		bool tete = *p >= 0xc2 && *p <= 0xf4;
+		if (!tete || (p + 1 < f && (p[1] & 0xc0) != 0x80))
+			return DIT1252;
 		int n;
 		long c = sequenceutf8(p, f, &n);
 		if (c == -2 && !fermee)
 			break;
 		if (c < 0)
 			return DIT1252;
-		auto tient = [](unsigned char b) {
-			return b >= 0x80 || (b >= 'a' && b <= 'z');
-		};
 		if (n > 2 || (p > d && tient(p[-1])) ||
-		    (p + n < f && tient(p[n])))
+		    (p + n < f && tient(p[n]))) {
+			if (premier)
+				return DITUTF8;
 			dit = DITUTF8;
-		else if (dit == ASCII)
+		} else if (dit == ASCII)
 			dit = DOUTE;
 		p += n;
 	}
@@ -324,17 +336,17 @@ pasutf8ssse3(char *d, const unsigned char *p)
 #endif
 
 /*
- * Decode the UTF-8 bytes [p, p + n) to d, and say how many bytes that
- * made, and in *pris how many were read: ASCII and Latin-1 letters eight
- * or sixteen bytes a step, other characters one by one, and a byte that
- * is part of no well-formed sequence as its windows-1252 character.  A
- * sequence cut at n is left unread, unless there are no more bytes
- * (fini).  The steps may read up to 16 bytes past n.
+ * Decode the UTF-8 line [p, p + n) to d, and say how many bytes that
+ * made: ASCII and Latin-1 letters eight or sixteen bytes a step, other
+ * characters one by one.  A byte that is part of no well-formed sequence
+ * makes the line windows-1252: *egare says so, and the decoding stops.
+ * The steps may read up to 16 bytes past n, and write as many past what
+ * they make.
  */
 size_t
-decodeutf8(char *d, const unsigned char *p, size_t n, bool fini, size_t *pris)
+decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 {
-	const unsigned char *p0 = p, *f = p + n;
+	const unsigned char *f = p + n;
 	unsigned char suite = 0;
 	char *d0 = d;
 
@@ -378,16 +390,13 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool fini, size_t *pris)
 
 		int l;
 		long c = sequenceutf8(p, f, &l);
-		if (c == -2 && !fini)
-			break; /* the rest of it is still to come */
 		if (c < 0) {
-			c = (long)car1252(*p);
-			l = 1;
+			*egare = true;
+			break;
 		}
 		d += interne(d, (char32_t)c);
 		p += l;
 	}
-	*pris = (size_t)(p - p0);
 	return (size_t)(d - d0);
 }
 

@@ -76,18 +76,19 @@ bool huitbits();
 bool avantconnu();
 bool decodee();
 bool deciderdebut(const char *, const char *, const char *, bool, bool);
-const char *texteligne(const char *, const char *, const char **, bool);
+const char *texteligne(
+    const char *, const char *, const char *, const char **, bool);
 
 /* codages.cpp */
 char32_t car1252(unsigned char);
 int octet1252(char32_t);
 long sequenceutf8(const unsigned char *, const unsigned char *, int *);
 size_t premierhaut(const char *, size_t);
-Dit classer(const char *, const char *, bool);
+Dit classer(const char *, const char *, const char *, bool, bool);
 extern size_t echappes; /* escapes held in the decoded text so far */
 Jeu jeuprocesseur();
 int octetinterne(char32_t);
-size_t decodeutf8(char *, const unsigned char *, size_t, bool, size_t *);
+size_t decodeutf8(char *, const unsigned char *, size_t, bool *);
 size_t decodeutf16(char *, const unsigned char *, size_t, bool, bool, size_t *);
 
 /* posix.cpp or windows.cpp */

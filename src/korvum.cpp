@@ -49,6 +49,7 @@ static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherchesepar(const char *, const char *, size_t *);
 static char *zero(size_t, size_t, size_t, std::uint64_t, bool);
+static bool ascii7(size_t, std::uint64_t);
 static void traiter(const char *, const char *, bool, const char *);
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
@@ -403,6 +404,21 @@ zero(size_t debut, size_t t, size_t base, std::uint64_t siens, bool entier)
 }
 
 /*
+ * Whether one of the bytes that siens marks in the block at base is
+ * ASCII.
+ */
+static bool
+ascii7(size_t base, std::uint64_t siens)
+{
+	for (; siens != 0; siens &= siens - 1) {
+		auto i = (size_t)std::countr_zero(siens);
+		if ((unsigned char)tampon[base + i] < 0x80)
+			return true;
+	}
+	return false;
+}
+
+/*
  * Handle one line of the source: its text is [s, fin), without its line
  * end; lf tells whether the text ended at a line end (and not at a zero
  * byte or at the end of the source); signe is its first byte that needs
@@ -516,6 +532,11 @@ convertir()
 			std::uint64_t siens = m.sigs & (ici - 1);
 			bool propre = !sale && siens == 0;
 			bool ascii = !eleve && (m.hauts & (ici - 1)) == 0;
+			/* the first byte above 127, when the block holds it */
+			size_t hors =
+			    !eleve && bout
+			        ? base + (size_t)std::countr_zero(m.hauts | ici)
+			        : debut;
 			if (!bout) { /* the last line, without its line end */
 				propre = !sale && (m.sigs & entre(base, debut,
 				                                fin)) == 0;
@@ -545,9 +566,19 @@ convertir()
 			    : entier ? tampon + base + std::countr_zero(siens)
 			             : s;
 			s = sansmarque(s, f);
-			const char *d = texteligne(s, f, &f, ascii);
-			if (d != s)
-				signe = premiersigne(s = d, f);
+			size_t avant = echappes;
+			const char *h = tampon + hors;
+			const char *d =
+			    texteligne(s, h < s ? s : h, f, &f, ascii);
+			/* A UTF-8 line, decoded: what needs attention in it is
+			 * an ASCII byte that did, or an escape. */
+			if (d != s &&
+			    (echappes != avant ||
+			        (!propre && (!entier || ascii7(base, siens)))))
+				signe = premiersigne(d, f);
+			else if (d != s)
+				signe = f;
+			s = d;
 			traiter(s, f, bout && z == nullptr, signe);
 			debut = bout ? e + 1 : fin;
 			continue;

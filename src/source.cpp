@@ -205,8 +205,8 @@ deciderdebut(
 		bool entiere = e < bord || (fini && e == fin);
 		const char *z =
 		    (const char *)std::memchr(p, 0, (size_t)(e - p));
-		Dit d =
-		    classer(p, z != nullptr ? z : e, entiere || z != nullptr);
+		Dit d = classer(
+		    p, p, z != nullptr ? z : e, entiere || z != nullptr, false);
 		if (d == DIT1252 || (d == DITUTF8 && (entiere || e == vu))) {
 			avant = d == DIT1252 ? CP1252 : UTF8;
 			return true;
@@ -229,32 +229,39 @@ deciderdebut(
  * decoded into windows-1252 with escapes, then in a buffer of its own,
  * with MARGE bytes past its end.  A line of an 8-bit source is read in
  * what classer says; when it does not tell, in what the last line that
- * told was in.
+ * told was in.  No byte before h is above 127.
  */
 const char *
-texteligne(const char *s, const char *fin, const char **f, bool ascii)
+texteligne(
+    const char *s, const char *h, const char *fin, const char **f, bool ascii)
 {
-	size_t n = (size_t)(fin - s), pris;
+	size_t n = (size_t)(fin - s);
+	bool egare = false;
 
 	*f = fin;
 	interne = codage != HUIT;
 	if (codage != HUIT || ascii)
 		return s;
-	Dit d = classer(s, fin, true);
-	if (d == DIT1252)
+	Dit d = classer(s, h, fin, true, true);
+	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
+	if (interne) {
+		if (placedecodee8 < 2 * n + MARGE) {
+			std::free(decodee8);
+			placedecodee8 = 2 * n + MARGE;
+			decodee8 = (char *)std::malloc(placedecodee8);
+			if (decodee8 == nullptr)
+				erreur(LIRE);
+		}
+		n = decodeutf8(decodee8, (const unsigned char *)s, n, &egare);
+	}
+	if (d == DIT1252 || egare)
 		avant = CP1252;
 	else if (d == DITUTF8)
 		avant = UTF8;
-	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
-	if (!interne)
+	if (!interne || egare) {
+		interne = false;
 		return s;
-	if (placedecodee8 < 2 * n + MARGE) {
-		std::free(decodee8);
-		placedecodee8 = 2 * n + MARGE;
-		if ((decodee8 = (char *)std::malloc(placedecodee8)) == nullptr)
-			erreur(LIRE);
 	}
-	n = decodeutf8(decodee8, (const unsigned char *)s, n, true, &pris);
 	std::memset(decodee8 + n, 0, MARGE);
 	*f = decodee8 + n;
 	return decodee8;
