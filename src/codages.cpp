@@ -52,6 +52,12 @@ octet1252(char32_t c)
 {
 	if (c < 0x80 || (c >= 0xa0 && c <= 0xff))
 		return (int)c;
+	if (c < 0xa0) /* the five C1 controls the code page leaves as such */
+		return car1252((unsigned char)c) == c ? (int)c : -1;
+	/* The others stand between Œ (U+0152) and ™ (U+2122), none of them
+	 * among the letters of Greek, Cyrillic and most other scripts. */
+	if (c < 0x152 || c > 0x2122 || (c > 0x2dc && c < 0x2013))
+		return -1;
 	for (int i = 0; i < 32; i++)
 		if (CAR1252[i] == c)
 			return 0x80 + i;
@@ -346,24 +352,32 @@ pasutf8ssse3(char *d, const unsigned char *p)
 size_t
 decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 {
-	const unsigned char *f = p + n;
+	const unsigned char *f = p + n, *essai = p;
 	unsigned char suite = 0;
 	char *d0 = d;
 
+	/* The steps are tried again only 16 bytes past one that failed,
+	 * so that a word in another script costs one failure, not one a
+	 * letter. */
 	while (p < f) {
 		size_t l8;
 #ifdef KORVUM_SSSE3
-		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 &&
-		    (l8 = pasutf8ssse3(d, p)) > 0) {
-			d += l8;
-			p += 16;
-			continue;
+		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 && p >= essai) {
+			if ((l8 = pasutf8ssse3(d, p)) > 0) {
+				d += l8;
+				p += 16;
+				continue;
+			}
+			essai = p + 16;
 		}
 #endif
-		if (f - p > 8 && (l8 = pasutf8(d, p, &suite)) > 0) {
-			d += l8;
-			p += 8;
-			continue;
+		if (f - p > 8 && (p >= essai || suite != 0)) {
+			if ((l8 = pasutf8(d, p, &suite)) > 0) {
+				d += l8;
+				p += 8;
+				continue;
+			}
+			essai = p + 16;
 		}
 		if (suite != 0) { /* the second byte of a letter begun */
 			*d++ = (char)((suite & 3) << 6 | (*p++ & 0x3f));
