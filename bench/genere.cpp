@@ -2,12 +2,15 @@
 // use: data lines of a few words on each side of ';', some markup, blank
 // and padded lines, about one line in a hundred without a separator.
 //
-//	genere MIB lf|crlf|signes|ligne FILE
+//	genere MIB lf|crlf|signes|avertis|grec|longues|ligne FILE
 //
 // "signes" writes LF lines whose every data line holds, in one of its
 // fields, a bare '&' or '<' (R & D, 2 < 3), a reference or a tag around a
-// word, as a quiz of sums or a list of abbreviations does; "ligne" writes
-// one line of MIB mebibytes with no line end.
+// word, as a quiz of sums or a list of abbreviations does; "avertis" lets
+// half the data lines lack their separator, each a warning; "grec" writes
+// its words in Greek, in UTF-8, each letter a reference in the document;
+// "longues" makes each field of a few thousand bytes; "ligne" writes one
+// line of MIB mebibytes with no line end.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +29,8 @@ hasard(unsigned n)
 	return (unsigned)((etat * 0x2545f4914f6cdd1du) >> 33) % n;
 }
 
+static bool grec; /* words in Greek, in UTF-8 */
+
 static void
 mots(std::string &l, unsigned combien)
 {
@@ -34,8 +39,15 @@ mots(std::string &l, unsigned combien)
 	for (unsigned i = 0; i < combien; i++) {
 		if (i > 0)
 			l += ' ';
-		for (unsigned n = 3 + hasard(8); n > 0; n--)
-			l += lettres[hasard(sizeof lettres - 1)];
+		for (unsigned n = 3 + hasard(8); n > 0; n--) {
+			unsigned c = hasard(sizeof lettres - 1);
+			if (grec) { /* α to ω, U+03B1 to U+03C9 */
+				unsigned g = 0x3b1 + c % 25;
+				l += (char)(0xc0 | g >> 6);
+				l += (char)(0x80 | (g & 0x3f));
+			} else
+				l += lettres[c];
+		}
 	}
 }
 
@@ -52,13 +64,19 @@ int
 main(int argc, char *argv[])
 {
 	if (argc != 4) {
-		(void)std::fputs(
-		    "usage: genere MIB lf|crlf|signes|ligne FILE\n", stderr);
+		(void)std::fputs("usage: genere MIB "
+		                 "lf|crlf|signes|avertis|grec|longues|ligne "
+		                 "FILE\n",
+		    stderr);
 		return 2;
 	}
 	std::uint64_t taille = std::strtoull(argv[1], nullptr, 10) << 20;
 	std::string fin = std::strcmp(argv[2], "crlf") == 0 ? "\r\n" : "\n";
 	bool signes = std::strcmp(argv[2], "signes") == 0;
+	bool avertis = std::strcmp(argv[2], "avertis") == 0;
+	bool longues = std::strcmp(argv[2], "longues") == 0;
+	unsigned beaucoup = longues ? 400 : 0; /* more words a field */
+	grec = std::strcmp(argv[2], "grec") == 0;
 	std::FILE *f = std::fopen(argv[3], "wb");
 	if (f == nullptr) {
 		std::perror(argv[3]);
@@ -101,13 +119,18 @@ main(int argc, char *argv[])
 			    " & ", " < ", " &amp; ", " <b>la</b> "};
 			const char *signe = signes ? SIGNES[hasard(4)] : "";
 			bool q = signes && hasard(2) == 0;
-			mots(l, 1 + hasard(3));
+			mots(l,
+			    1 + hasard(3) + (longues ? hasard(beaucoup) : 0));
 			if (signes && q)
 				l += signe;
-			l += ';';
+			if (!avertis || hasard(2) == 0)
+				l += ';';
+			else
+				l += ' ';
 			if (signes && !q)
 				l += signe;
-			mots(l, 1 + hasard(3));
+			mots(l,
+			    1 + hasard(3) + (longues ? hasard(beaucoup) : 0));
 		}
 		l += fin;
 		(void)std::fwrite(l.data(), 1, l.size(), f);
