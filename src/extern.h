@@ -103,3 +103,5 @@ bool fermer(int);
 bool fermerbut();
 void renoncer();
 void message(const char *, size_t);
+void retenir(const char *, size_t);
+void lacher();

@@ -48,6 +48,7 @@ static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherchesepar(const char *, const char *, size_t *);
+static const char *cherchebloc(const char *, const char *, int);
 static char *zero(size_t, size_t, size_t, std::uint64_t, bool);
 static bool ascii7(size_t, std::uint64_t);
 static void traiter(const char *, const char *, bool, const char *);
@@ -71,6 +72,7 @@ rediger()
 	convertir();
 	fermertexte();
 	fermerdocument();
+	lacher();
 }
 
 /*
@@ -105,7 +107,7 @@ erreur(const char *msg)
 	std::exit(1);
 }
 
-/* Report the current line as lacking the separator, in one write. */
+/* Report the current line as lacking the separator, as one message. */
 static void
 avertir()
 {
@@ -116,11 +118,11 @@ avertir()
 	p = std::to_chars(p, m + sizeof m - 2, ligne).ptr;
 	*p++ = '.';
 	*p++ = '\n';
-	message(m, (size_t)(p - m));
+	retenir(m, (size_t)(p - m));
 }
 
 /*
- * Report something about line l, in one write: "Ligne l : " and the n
+ * Report something about line l, as one message: "Ligne l : " and the n
  * bytes of texte, then ".\n".
  */
 void
@@ -139,7 +141,7 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
 	p += 3 + n;
 	*p++ = '.';
 	*p++ = '\n';
-	message(m, (size_t)(p - m));
+	retenir(m, (size_t)(p - m));
 }
 
 /*
@@ -350,6 +352,35 @@ cherche(const char *p, const char *fin, int c)
 }
 
 /*
+ * The first byte c in [p, fin), or nullptr, for a whole block read: 64
+ * bytes a step, that may look at up to 63 bytes past fin.  The C
+ * runtime's memchr is not used on the way of every byte: some go one byte
+ * at a time.
+ */
+static const char *
+cherchebloc(const char *p, const char *fin, int c)
+{
+#ifdef KORVUM_SSE2
+	const __m128i v = _mm_set1_epi8((char)c);
+	for (; p < fin; p += 64) {
+		auto egal = [p, v](int i) {
+			return _mm_cmpeq_epi8(
+			    _mm_loadu_si128(
+			        (const __m128i *)(const void *)(p + i)),
+			    v);
+		};
+		__m128i e = _mm_or_si128(_mm_or_si128(egal(0), egal(16)),
+		    _mm_or_si128(egal(32), egal(48)));
+		if (_mm_movemask_epi8(e) != 0)
+			return cherche(p, fin, c);
+	}
+	return nullptr;
+#else
+	return (const char *)std::memchr(p, c, (size_t)(fin - p));
+#endif
+}
+
+/*
  * The first separator in the line [s, fin), or nullptr, with its length
  * in *n.  The zero separator (an empty third argument) stands at the end
  * of the line.  A separator windows-1252 has is its byte, found by a byte
@@ -394,7 +425,7 @@ static char *
 zero(size_t debut, size_t t, size_t base, std::uint64_t siens, bool entier)
 {
 	if (!entier)
-		return (char *)std::memchr(tampon + debut, 0, t - debut);
+		return (char *)cherche(tampon + debut, tampon + t, 0);
 	for (; siens != 0; siens &= siens - 1) {
 		char *c = tampon + base + std::countr_zero(siens);
 		if (*c == '\0')
@@ -605,7 +636,9 @@ convertir()
 		size_t n = remplir(tampon + fin, taille - fin);
 		if (n == 0)
 			epuise = true;
-		char *cz = (char *)std::memchr(tampon + fin, 0x1a, n);
+		std::memset(tampon + fin + n, 0, MARGE);
+		const char *cz =
+		    cherchebloc(tampon + fin, tampon + fin + n, 0x1a);
 		if (cz != nullptr) {
 			n = (size_t)(cz - (tampon + fin));
 			epuise = true;
@@ -619,10 +652,11 @@ convertir()
 		/* The line ends, from the start of the text (debut is 0). */
 		size_t debuttexte = fin < FENETRE ? fin : FENETRE;
 		if (fl == '\0' &&
-		    std::memchr(tampon, '\n', debuttexte) != nullptr)
+		    cherchebloc(tampon, tampon + debuttexte, '\n') != nullptr)
 			fl = '\n';
 		else if (fl == '\0' && (epuise || fin >= FENETRE)) {
-			fl = std::memchr(tampon, '\r', debuttexte) != nullptr
+			fl = cherchebloc(tampon, tampon + debuttexte, '\r') !=
+			             nullptr
 			         ? '\r'
 			         : '\n';
 			base = 0; /* sweep again, for CRs */

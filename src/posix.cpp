@@ -26,6 +26,8 @@ static char *provisoire;   /* the temporary file, until it takes its place */
 static char *cible;        /* the name whose file it replaces */
 static bool existait;      /* that file was there, with this status: */
 static struct stat ancien; /* its owner and mode */
+static char retenus[8192]; /* warnings not yet written */
+static size_t nretenus;
 
 static int creerprovisoire(const char *, bool);
 static void oublier();
@@ -326,9 +328,44 @@ renoncer()
 		(void)!ftruncate(sortie, 0);
 }
 
-/* Write one message in a single write; nothing can be done if it fails. */
+/*
+ * Write one message in a single write, after the warnings held; nothing
+ * can be done if it fails.
+ */
 void
 message(const char *m, size_t n)
 {
+	lacher();
 	(void)!write(canal, m, n);
+}
+
+/*
+ * A warning: written at once to a terminal, where someone watches;
+ * otherwise held with others and written whole messages at a time, so
+ * that a list with a warning a line costs no system call a line.
+ */
+void
+retenir(const char *m, size_t n)
+{
+	static int terminal = -1;
+
+	if (terminal < 0)
+		terminal = isatty(canal);
+	if (terminal == 1 || n > sizeof retenus) {
+		message(m, n);
+		return;
+	}
+	if (n > sizeof retenus - nretenus)
+		lacher();
+	std::memcpy(retenus + nretenus, m, n);
+	nretenus += n;
+}
+
+/* Write the warnings held. */
+void
+lacher()
+{
+	if (nretenus > 0)
+		(void)!write(canal, retenus, nretenus);
+	nretenus = 0;
 }

@@ -21,6 +21,8 @@ static wchar_t *volatile provisoire; /* the temporary file, until placed */
 static wchar_t *cible;               /* the target's full name */
 static bool existait;                /* there was a file of that name, */
 static DWORD attributs;              /* with these attributes */
+static char retenus[8192];           /* warnings not yet written */
+static size_t nretenus;
 
 /*
  * What korvum.exe says, in a console of its own, before that console
@@ -39,6 +41,7 @@ static char *versutf8(const wchar_t *);
 static wchar_t *versutf16(const char *);
 static bool consoleapart();
 static void attendre();
+static bool console();
 static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
@@ -505,27 +508,70 @@ renoncer()
 }
 
 /*
- * Write one message in a single write; nothing can be done if it fails.
- * A console takes it in Unicode, so that it reads right in any code page;
- * a file or a pipe gets the bytes of code page 850, the French console's.
- * Whether standard error is a console is asked once.
+ * Write one message in a single write, after the warnings held; nothing
+ * can be done if it fails.  A console takes it in Unicode, so that it
+ * reads right in any code page; a file or a pipe gets the bytes of code
+ * page 850, the French console's.
  */
 void
 message(const char *m, size_t n)
 {
-	static int console = -1;
 	HANDLE h = (HANDLE)_get_osfhandle(canal);
 	wchar_t w[512];
 	char o[1024];
 	DWORD mode;
 	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
 
-	if (console < 0)
-		console = GetConsoleMode(h, &mode) ? 1 : 0;
-	if (console == 1) {
+	lacher();
+	if (console()) {
 		(void)WriteConsoleW(h, w, (DWORD)k, &mode, nullptr);
 		return;
 	}
 	k = WideCharToMultiByte(850, 0, w, k, o, sizeof o, nullptr, nullptr);
 	(void)_write(canal, o, (unsigned)k);
+}
+
+/*
+ * A warning: written at once to a console, where someone watches;
+ * otherwise held in code page 850 with others and written whole messages
+ * at a time, so that a list with a warning a line costs no system call a
+ * line.
+ */
+void
+retenir(const char *m, size_t n)
+{
+	wchar_t w[512];
+	int k;
+
+	if (console()) {
+		message(m, n);
+		return;
+	}
+	k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
+	if (sizeof retenus - nretenus < 1024)
+		lacher();
+	nretenus += (size_t)WideCharToMultiByte(
+	    850, 0, w, k, retenus + nretenus, 1024, nullptr, nullptr);
+}
+
+/* Write the warnings held. */
+void
+lacher()
+{
+	if (nretenus > 0)
+		(void)_write(canal, retenus, (unsigned)nretenus);
+	nretenus = 0;
+}
+
+/* Whether standard error is a console; asked once. */
+static bool
+console()
+{
+	static int oui = -1;
+	DWORD mode;
+
+	if (oui < 0)
+		oui = GetConsoleMode((HANDLE)_get_osfhandle(canal), &mode) ? 1
+		                                                           : 0;
+	return oui == 1;
 }

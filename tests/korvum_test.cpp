@@ -625,10 +625,14 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 			EXPECT_EQ(lis("source.txt"), source);
 		}
 
-	// A device is written in place, and its failure is one too.
+	// A device is written in place, and its failure is one too; the
+	// warnings about the lines read before it come first.
 	Issue r = lance({"source.txt", "/dev/full", ";"});
 	EXPECT_EQ(r.statut, 1);
 	EXPECT_EQ(r.err, ECRIRE);
+	ecris("avertis.txt", "x\n" + source);
+	r = lance({"avertis.txt", "/dev/full", ";"});
+	EXPECT_EQ(r.err, pasdesepar(1) + ECRIRE);
 #endif
 }
 
