@@ -300,11 +300,21 @@ entre(size_t base, size_t a, size_t b)
 	return (hi >= 64 ? ~0ull : (1ull << hi) - 1) & (~0ull << lo);
 }
 
+/* Whether c is a blank: a space, a TAB or an LF. */
+static inline bool
+blanc(char c)
+{
+	auto u = (unsigned char)c;
+
+	return u <= ' ' &&
+	       (1ull << u & (1ull << ' ' | 1u << '\t' | 1u << '\n'));
+}
+
 /* Where the text of [s, fin) begins: past its spaces, TABs and LFs. */
 static const char *
 debutchaine(const char *s, const char *fin)
 {
-	while (s < fin && (*s == ' ' || *s == '\t' || *s == '\n'))
+	while (s < fin && blanc(*s))
 		s++;
 	return s;
 }
@@ -316,8 +326,7 @@ debutchaine(const char *s, const char *fin)
 static const char *
 rtrim(const char *s, const char *fin)
 {
-	while (
-	    fin > s && (fin[-1] == ' ' || fin[-1] == '\t' || fin[-1] == '\n'))
+	while (fin > s && blanc(fin[-1]))
 		fin--;
 	return fin;
 }
@@ -488,11 +497,11 @@ sansmarque(const char *s, const char *fin)
 	const auto *u = (const unsigned char *)s;
 
 	if (huitbits())
-		return fin - s >= 3 && u[0] == 0xef && u[1] == 0xbb &&
+		return u[0] == 0xef && fin - s >= 3 && u[1] == 0xbb &&
 		               u[2] == 0xbf
 		           ? s + 3
 		           : s;
-	return fin - s >= (long)LECH && u[0] == ECH && caractereech(s) == 0xfeff
+	return u[0] == ECH && fin - s >= (long)LECH && caractereech(s) == 0xfeff
 	           ? s + LECH
 	           : s;
 }
@@ -557,12 +566,35 @@ convertir()
 		}
 		bool bout = m.fins != 0;
 		size_t e = bout ? base + (size_t)std::countr_zero(m.fins) : fin;
-		if (fl != '\0' && (bout || (epuise && debut < fin)) &&
-		    (connu || e < haut)) {
-			std::uint64_t ici = m.fins & (0 - m.fins); /* e's bit */
-			std::uint64_t siens = m.sigs & (ici - 1);
+		std::uint64_t avantici = (m.fins & (0 - m.fins)) - 1;
+		const char *s, *f, *h, *signe;
+		bool ascii, lf, revoir = false;
+
+		if (bout && fl == '\n' && connu && !sale &&
+		    (m.sigs & avantici) == 0) {
+			/* Most lines: ended by an LF, and holding nothing
+			 * that needs attention. */
+			std::uint64_t hauts = m.hauts & avantici;
+			ascii = !eleve && hauts == 0;
+			s = tampon + debut;
+			f = tampon + e;
+			h = eleve || ascii
+			        ? s
+			        : tampon + base + std::countr_zero(hauts);
+			while (f > s && f[-1] == '\r')
+				f--;
+			signe = f;
+			lf = true;
+			m.hauts &= ~avantici;
+			m.fins &= m.fins - 1;
+			eleve = false;
+			debut = e + 1;
+		} else if (fl != '\0' && (bout || (epuise && debut < fin)) &&
+		           (connu || e < haut)) {
+			std::uint64_t ici = avantici + 1; /* e's bit */
+			std::uint64_t siens = m.sigs & avantici;
 			bool propre = !sale && siens == 0;
-			bool ascii = !eleve && (m.hauts & (ici - 1)) == 0;
+			ascii = !eleve && (m.hauts & avantici) == 0;
 			/* the first byte above 127, when the block holds it */
 			size_t hors =
 			    !eleve && bout
@@ -590,83 +622,87 @@ convertir()
 				t--;
 			char *z = propre ? nullptr
 			                 : zero(debut, t, base, siens, entier);
-			const char *s = tampon + debut,
-			           *f = z != nullptr ? z : tampon + t;
-			const char *signe =
-			    propre   ? f
-			    : entier ? tampon + base + std::countr_zero(siens)
-			             : s;
-			s = sansmarque(s, f);
-			size_t avant = echappes;
-			const char *h = tampon + hors;
-			const char *d =
-			    texteligne(s, h < s ? s : h, f, &f, ascii);
-			/* A UTF-8 line, decoded: what needs attention in it is
-			 * an ASCII byte that did, or an escape. */
-			if (d != s &&
-			    (echappes != avant ||
-			        (!propre && (!entier || ascii7(base, siens)))))
-				signe = premiersigne(d, f);
-			else if (d != s)
-				signe = f;
-			s = d;
-			traiter(s, f, bout && z == nullptr, signe);
+			s = tampon + debut;
+			f = z != nullptr ? z : tampon + t;
+			signe = propre ? f
+			        : entier
+			            ? tampon + base + std::countr_zero(siens)
+			            : s;
+			h = tampon + hors;
+			lf = bout && z == nullptr;
+			/* Decoded, what needs attention in a UTF-8 line is an
+			 * ASCII byte that did, or an escape. */
+			revoir = !propre && (!entier || ascii7(base, siens));
 			debut = bout ? e + 1 : fin;
+		} else {
+			if (epuise)
+				break;
+
+			if (debut > 0) {
+				std::memmove(
+				    tampon, tampon + debut, fin - debut);
+				fin -= debut;
+				if (haut != NULLE)
+					haut -= debut;
+				base = base > debut ? base - debut : 0;
+				debut = 0;
+			}
+			if (taille - fin < BLOC) {
+				size_t t = 2 * taille;
+				char *n =
+				    (char *)std::realloc(tampon, t + MARGE);
+				if (n == nullptr)
+					erreur(LIRE);
+				tampon = n;
+				taille = t;
+			}
+			size_t n = remplir(tampon + fin, taille - fin);
+			if (n == 0)
+				epuise = true;
+			std::memset(tampon + fin + n, 0, MARGE);
+			const char *cz =
+			    cherchebloc(tampon + fin, tampon + fin + n, 0x1a);
+			if (cz != nullptr) {
+				n = (size_t)(cz - (tampon + fin));
+				epuise = true;
+				tarir();
+			}
+			connu = avantconnu();
+			if (!connu && haut == NULLE &&
+			    (haut = premierhaut(tampon + fin, n)) != NULLE)
+				haut += fin;
+			fin += n;
+			/* The line ends, from the start of the text (debut is
+			 * 0). */
+			size_t debuttexte = fin < FENETRE ? fin : FENETRE;
+			if (fl == '\0' &&
+			    cherchebloc(tampon, tampon + debuttexte, '\n') !=
+			        nullptr)
+				fl = '\n';
+			else if (fl == '\0' && (epuise || fin >= FENETRE)) {
+				fl = cherchebloc(tampon, tampon + debuttexte,
+				         '\r') != nullptr
+				         ? '\r'
+				         : '\n';
+				base = 0; /* sweep again, for CRs */
+				sale = eleve = false;
+			}
+			if (!connu && haut != NULLE && fl != '\0')
+				connu =
+				    deciderdebut(tampon + debut, tampon + haut,
+				        tampon + fin, epuise, fl == '\r');
+			std::memset(tampon + fin, 0, MARGE);
+			m = balayer(tampon + base, fl == '\r');
 			continue;
 		}
-		if (epuise)
-			break;
 
-		if (debut > 0) {
-			std::memmove(tampon, tampon + debut, fin - debut);
-			fin -= debut;
-			if (haut != NULLE)
-				haut -= debut;
-			base = base > debut ? base - debut : 0;
-			debut = 0;
-		}
-		if (taille - fin < BLOC) {
-			size_t t = 2 * taille;
-			char *n = (char *)std::realloc(tampon, t + MARGE);
-			if (n == nullptr)
-				erreur(LIRE);
-			tampon = n;
-			taille = t;
-		}
-		size_t n = remplir(tampon + fin, taille - fin);
-		if (n == 0)
-			epuise = true;
-		std::memset(tampon + fin + n, 0, MARGE);
-		const char *cz =
-		    cherchebloc(tampon + fin, tampon + fin + n, 0x1a);
-		if (cz != nullptr) {
-			n = (size_t)(cz - (tampon + fin));
-			epuise = true;
-			tarir();
-		}
-		connu = avantconnu();
-		if (!connu && haut == NULLE &&
-		    (haut = premierhaut(tampon + fin, n)) != NULLE)
-			haut += fin;
-		fin += n;
-		/* The line ends, from the start of the text (debut is 0). */
-		size_t debuttexte = fin < FENETRE ? fin : FENETRE;
-		if (fl == '\0' &&
-		    cherchebloc(tampon, tampon + debuttexte, '\n') != nullptr)
-			fl = '\n';
-		else if (fl == '\0' && (epuise || fin >= FENETRE)) {
-			fl = cherchebloc(tampon, tampon + debuttexte, '\r') !=
-			             nullptr
-			         ? '\r'
-			         : '\n';
-			base = 0; /* sweep again, for CRs */
-			sale = eleve = false;
-		}
-		if (!connu && haut != NULLE && fl != '\0')
-			connu = deciderdebut(tampon + debut, tampon + haut,
-			    tampon + fin, epuise, fl == '\r');
-		std::memset(tampon + fin, 0, MARGE);
-		m = balayer(tampon + base, fl == '\r');
+		s = sansmarque(s, f);
+		size_t avant = echappes;
+		const char *d = texteligne(s, h < s ? s : h, f, &f, ascii);
+		if (d != s)
+			signe = echappes != avant || revoir ? premiersigne(d, f)
+			                                    : f;
+		traiter(d, f, lf, signe);
 	}
 	std::free(tampon);
 	tampon = nullptr;

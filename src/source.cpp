@@ -242,6 +242,13 @@ texteligne(
 	interne = codage != HUIT;
 	if (codage != HUIT || ascii)
 		return s;
+	/* Most windows-1252 lines tell at their first accent. */
+	const auto *u = (const unsigned char *)h;
+	if (u < (const unsigned char *)fin && u[0] >= 0x80 &&
+	    (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80)) {
+		avant = CP1252;
+		return s;
+	}
 	Dit d = classer(s, h, fin, true, true);
 	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
 	if (interne) {
