@@ -381,6 +381,7 @@ vider()
 static inline void
 copie(char *d, const char *s, size_t n)
 {
-	for (size_t i = 0; i == 0 || i < n; i += 32)
+	std::memcpy(d, s, 32);
+	for (size_t i = 32; i < n; i += 32)
 		std::memcpy(d + i, s + i, 32);
 }

@@ -400,14 +400,15 @@ cherchebloc(const char *p, const char *fin, int c)
 static const char *
 cherchesepar(const char *s, const char *fin, size_t *n)
 {
-	int b = octetsep[decodee() ? 1 : 0];
+	bool decode = decodee();
+	int b = octetsep[decode];
 
 	*n = 1;
 	if (separ == 0) {
 		*n = 0;
 		return fin;
 	}
-	if (echappes == 0 || separ < 0x80 || !decodee())
+	if (!decode || separ < 0x80 || echappes == 0)
 		return b < 0 ? nullptr : cherche(s, fin, b);
 	for (const char *p = s; p < fin; p++) {
 		if ((unsigned char)*p != ECH) {
@@ -546,6 +547,7 @@ static void
 convertir()
 {
 	size_t debut = 0, fin = 0, base = 0, haut = NULLE;
+	size_t premier = 0; /* the first byte above 127 before base, if eleve */
 	Masques m = {0, 0, 0};
 	char fl = '\0'; /* '\n' or '\r' once the line ends are known */
 	bool epuise = false, connu = true, sale = false, eleve = false;
@@ -560,6 +562,9 @@ convertir()
 	for (;;) {
 		while (m.fins == 0 && base + 64 < fin) {
 			sale = sale || m.sigs != 0;
+			if (!eleve && m.hauts != 0)
+				premier =
+				    base + (size_t)std::countr_zero(m.hauts);
 			eleve = eleve || m.hauts != 0;
 			base += 64;
 			m = balayer(tampon + base, fl == '\r');
@@ -578,9 +583,9 @@ convertir()
 			ascii = !eleve && hauts == 0;
 			s = tampon + debut;
 			f = tampon + e;
-			h = eleve || ascii
-			        ? s
-			        : tampon + base + std::countr_zero(hauts);
+			h = eleve   ? tampon + premier
+			    : ascii ? s
+			            : tampon + base + std::countr_zero(hauts);
 			while (f > s && f[-1] == '\r')
 				f--;
 			signe = f;
@@ -644,6 +649,7 @@ convertir()
 				fin -= debut;
 				if (haut != NULLE)
 					haut -= debut;
+				premier -= eleve ? debut : 0;
 				base = base > debut ? base - debut : 0;
 				debut = 0;
 			}
