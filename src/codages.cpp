@@ -167,8 +167,8 @@ classer(
 		bool tete = *p >= 0xc2 && *p <= 0xf4;
 		if (!tete || (p + 1 < f && (p[1] & 0xc0) != 0x80))
 			return DIT1252;
-		int n;
-		long c = sequenceutf8(p, f, &n);
+		int n = 2; /* a lead of two bytes is one, followed so */
+		long c = *p <= 0xdf && p + 1 < f ? 0 : sequenceutf8(p, f, &n);
 		if (c == -2 && !fermee)
 			break;
 		if (c < 0)
@@ -402,8 +402,11 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 		if (k == 8)
 			continue;
 
-		int l;
-		long c = sequenceutf8(p, f, &l);
+		int l = 2;
+		long c = p[0] >= 0xc2 && p[0] <= 0xdf && p + 1 < f &&
+		                 (p[1] & 0xc0) == 0x80
+		             ? (p[0] & 0x1f) << 6 | (p[1] & 0x3f)
+		             : sequenceutf8(p, f, &l);
 		if (c < 0) {
 			*egare = true;
 			break;
