@@ -248,7 +248,7 @@ lignes(const std::string &source)
 				                                     : u[i];
 		if (s.size() % 2 != 0)
 			t += U'\ufffd';
-		t = t.substr(0, t.find(0x1a));
+		t.resize(std::min(t.size(), t.find(0x1a)));
 	} else {
 		s.resize(std::min(s.size(), s.find('\x1a')));
 		for (char b : s)

@@ -394,7 +394,6 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 		               : (size_t)std::countl_zero(h) / 8;
 		if (k >= (size_t)(f - p)) {
 			d += f - p;
-			p = f;
 			break;
 		}
 		p += k;

@@ -338,10 +338,9 @@ proteger(const char *s, size_t n, char *d, bool suivi)
 				std::memcpy(d, x, 8);
 				d += k;
 				s++;
-			} else if ((unsigned char)*s >= 0x20 &&
-			           (unsigned char)*s < 0x80)
-				*d++ = *s++;
-			else if ((k = remplacer(s, d, &lu)) != 0) {
+			} else if (((unsigned char)*s < 0x20 ||
+			               (unsigned char)*s >= 0x80) &&
+			           (k = remplacer(s, d, &lu)) != 0) {
 				d += k;
 				s += lu;
 			} else

@@ -223,7 +223,7 @@ suivre(const char *p, size_t n, bool lf)
 		case COMMENTAIRE:
 		case CDATA:
 		case INSTRUCTION:
-			if ((p = finbloc(etat, p, fin, &lu)) == nullptr)
+			if (finbloc(etat, p, fin, &lu) == nullptr)
 				return; /* still open */
 			if (lu.suite == nullptr) {
 				illisible(lu.raison, nullptr, 0, ligne);
