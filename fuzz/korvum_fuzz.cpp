@@ -223,9 +223,12 @@ lignes(const std::string &source)
 		size_t z[2] = {0, 0};
 		for (size_t i = 0; i < 2 * unites; i++)
 			z[i % 2] += source[i] == '\0';
-		seize = unites >= 2 && (z[0] != 0) != (z[1] != 0) &&
-		        2 * (z[0] + z[1]) >= unites;
-		be = z[0] != 0;
+		// Zeros in half the units on one side, four times fewer on
+		// the other.
+		size_t fort = std::max(z[0], z[1]),
+		       faible = std::min(z[0], z[1]);
+		seize = unites >= 2 && 2 * fort >= unites && 4 * faible < fort;
+		be = z[0] > z[1];
 	}
 	std::string s = source.substr(seize && marque ? 2 : marque ? 3 : 0);
 	if (seize) {

@@ -98,8 +98,9 @@ debutsource(char *p, size_t place)
 /*
  * Whether the n bytes at p, without a mark, plainly begin UTF-16: in
  * their first 128, half the units or more hold a zero byte on one side,
- * and none on the other (text in windows-1252 or UTF-8 holds no zero
- * byte).  UTF16LE or UTF16BE, or HUIT.
+ * and four times fewer on the other, where Ā (U+0100) or 一 (U+4E00)
+ * put one (text in windows-1252 or UTF-8 holds no zero byte).  UTF16LE
+ * or UTF16BE, or HUIT.
  */
 static Codage
 utf16(const unsigned char *p, size_t n)
@@ -108,11 +109,11 @@ utf16(const unsigned char *p, size_t n)
 
 	for (size_t i = 0; i < 2 * unites; i++)
 		z[i % 2] += p[i] == 0 ? 1 : 0;
-	if (unites < 2 || (z[0] != 0) == (z[1] != 0))
+	size_t fort = z[0] > z[1] ? z[0] : z[1];
+	size_t faible = z[0] > z[1] ? z[1] : z[0];
+	if (unites < 2 || 2 * fort < unites || 4 * faible >= fort)
 		return HUIT;
-	if (2 * (z[0] + z[1]) < unites)
-		return HUIT;
-	return z[1] != 0 ? UTF16LE : UTF16BE;
+	return z[1] > z[0] ? UTF16LE : UTF16BE;
 }
 
 /*

@@ -34,6 +34,15 @@ TEST_F(Korvum, ByteOrderMarkNamesTheEncoding)
 	    {"UTF-16 big-endian", {";"}, utf16(t, true), corps, ""},
 	    {"UTF-8 mark alone", {";"}, BOM8, "", ""},
 	    {"UTF-16 mark alone", {";"}, "\xff\xfe", "", ""},
+	    // Without its mark, a zero byte in every other place tells
+	    // UTF-16, and a letter with a zero on the other side does not hide
+	    // it.
+	    {"UTF-16 LE without mark, with Ā", {";"},
+	        utf16(u"Āb;x\r\nchat;cat\r\n").substr(2),
+	        fiche("&#256;b", "x") + fiche("chat", "cat"), ""},
+	    {"UTF-16 BE without mark, with 一", {";"},
+	        utf16(u"un;一\r\nchat;cat\r\n", true).substr(2),
+	        fiche("un", "&#19968;") + fiche("chat", "cat"), ""},
 	    {"line numbers start after the mark", {";"},
 	        BOM8 + "un\ndeux;two\ntrois\n", fiche("deux", "two"),
 	        pasdesepar(1) + pasdesepar(3)},
