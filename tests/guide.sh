@@ -43,10 +43,11 @@ sed -n 's/^    //p' "$texte" |
 	sort -u >"$dir/commandes" || :
 : >"$dir/verifiees"
 # French typography in the guide's own sentences: qu'Excel, double-clic,
-# a space before "!" (korvum's messages, quoted as they are, have none).
+# a space before "!" (korvum's messages, quoted as they are, have none,
+# nor has markup: <!-- -->, <!DOCTYPE>).
 tr '\n' ' ' <"$texte" | grep -oE "que +Excel|double clic" &&
 	faute "the guide writes \"que Excel\" or \"double clic\""
-grep -n '[^ ]!' "$texte" | grep -v -e '<!--' -e "entrée!" -e "sortie!" \
+grep -n '[^ ]!' "$texte" | grep -v -e '<!' -e "entrée!" -e "sortie!" \
 	-e "remplace pas!" &&
 	faute "the guide writes \"!\" without a space before it"
 donne() { # donne LINE: the guide gives this command line; it is checked here
@@ -147,15 +148,20 @@ grep -qF 'Tapez ensuite  tabulation  dans' "$texte" ||
 
 # Parts 1 and 4: a question that starts with a tag is copied as markup,
 # and the spaces French puts before ";", a no-break one too, stay in the
-# fields.
+# fields; & and < that begin no markup are written so that they read as
+# typed, and a tag or a reference written on purpose stays.
 installe && printf '<i>la</i> maison;the house\r\nmaison ; house\r\n' >liste.txt
 printf 'porte\302\240;door\r\n' >>liste.txt
+printf '%s\r\n' 'rock & roll;R&D' '2 < 3;<3' 'le <b>chat</b>;&amp; &#233;' >>liste.txt
 ps51 ./korvum.exe liste.txt liste.xml ';'
 LC_ALL=C grep -qxF "$(printf '<i>la</i> maison;the house\r')" liste.xml &&
 	LC_ALL=C grep -qF '<F><Q>maison </Q><R> house</R></F>' liste.xml &&
 	LC_ALL=C grep -qF "$(printf '<F><Q>porte\240</Q><R>door')" liste.xml &&
-	[ "$(grep -c '<F>' liste.xml)" -eq 2 ] && ! [ -s "$dir/erreurs" ] ||
-	faute "a leading tag or a space before ; did not do what the guide says"
+	grep -qF '<F><Q>rock &amp; roll</Q><R>R&amp;D</R></F>' liste.xml &&
+	grep -qF '<F><Q>2 &lt; 3</Q><R>&lt;3</R></F>' liste.xml &&
+	grep -qF '<F><Q>le <b>chat</b></Q><R>&amp; &#233;</R></F>' liste.xml &&
+	[ "$(grep -c '<F>' liste.xml)" -eq 5 ] && ! [ -s "$dir/erreurs" ] ||
+	faute "a leading tag, a space before ;, & or < did not do what the guide says"
 
 # Part 6: "Texte Unicode" from Excel, where a third column used on one
 # line only leaves a tab at the end of the others, and Greek questions
@@ -211,6 +217,50 @@ sed -n "/^korvum s'utilise/,/^Appuyez/p" "$texte" >"$dir/fenetre"
 while IFS= read -r l; do
 	LC_ALL=C grep -qaF "$l" "$exe" || faute "korvum.exe does not say: $l"
 done <"$dir/fenetre"
+
+# Part 7 quotes what korvum says of a line holding Word's manual line
+# break (line 5) and of markup that no reader can read (line 7), and each
+# reason it may give: each list below (lines split at |) makes korvum
+# give the reason the guide lists in the same place.
+installe && printf 'a;b\r\n\r\n<x>\r\n</x>\r\nun\013deux;2\r\n\r\n<i>\r\n' >liste.txt
+ps51 ./korvum.exe liste.txt liste.xml ';'
+grep '^Ligne [0-9]* : ' "$texte" >"$dir/cites"
+iconv -f CP850 -t UTF-8 "$dir/erreurs" | cmp -s - "$dir/cites" ||
+	faute "part 7 quotes $(cat "$dir/cites"), korvum says $(iconv -f CP850 -t UTF-8 "$dir/erreurs")"
+sed -n '/^Ligne 7 : document illisible/,/^Impossible/s/^      \([^ ]\)/\1/p' \
+	"$texte" >"$dir/raisons"
+cat >"$dir/fautes" <<'FIN'
+<i>
+<p>||<i>|</p>
+</i>
+<i lang=fr>
+<i lang="fr"
+<i lang="fr" lang="en">
+<p>2 < 3</p>
+<p>rock & roll</p>
+<p>&eacute;</p>
+<p>&#1;</p>
+<p>]]></p>
+<!-- a -- b -->
+<!-- note
+<![CDATA[ x
+<?php
+<? x ?>
+<?xml version="1.0"?>
+<!DOCTYPE liste>
+</SOLVARINE>|a;b
+</SOLVARINE>
+FIN
+[ "$(wc -l <"$dir/raisons")" -eq "$(wc -l <"$dir/fautes")" ] ||
+	faute "part 7 lists $(wc -l <"$dir/raisons") reasons, this test $(wc -l <"$dir/fautes")"
+while IFS= read -r l <&3 && IFS= read -r raison <&4; do
+	installe && printf '%s\n' "$l" | tr '|' '\n' | sed 's/$/\r/' >liste.txt
+	ps51 ./korvum.exe liste.txt liste.xml ';'
+	iconv -f CP850 -t UTF-8 "$dir/erreurs" |
+		grep -qxE "Ligne [0-9]+ : document illisible, $(printf '%s' "$raison" |
+			sed 's/[][\\.*^$?+(){}|]/\\&/g')\." ||
+		faute "part 7 lists \"$raison\"; for $l korvum says $(iconv -f CP850 -t UTF-8 "$dir/erreurs")"
+done 3<"$dir/fautes" 4<"$dir/raisons"
 
 # Part 8: the exit status, in a .bat and in PowerShell.
 l1='korvum liste.txt liste.xml ;'

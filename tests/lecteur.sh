@@ -46,9 +46,21 @@ crlf liste.txt >utf8.txt
 # windows-1252 holds the comment and the first four records only.
 head -n 5 liste.txt | crlf /dev/stdin | iconv -f UTF-8 -t CP1252 >cp1252.txt
 { head -n 6 attendu.txt; printf '</SOLVARINE>'; } >attendu-cp1252.c14n
+# Lists as they also come, each read back as typed: an ANSI list joined
+# with a UTF-8 one (copy /b), each line read in its own encoding; two
+# lists joined with their marks, the second mark starting line 6; UTF-16
+# without its mark; Mac line ends (CR alone); CR CR LF line ends.
+sed -n '6,$p' liste.txt | crlf /dev/stdin >suite-utf8.txt
+cat cp1252.txt suite-utf8.txt >jointe.txt
+{ head -n 5 utf8-bom.txt; printf '\357\273\277'; cat suite-utf8.txt; } >jointe-bom.txt
+crlf liste.txt | iconv -f UTF-8 -t UTF-16LE >utf16le-nu.txt
+crlf liste.txt | iconv -f UTF-8 -t UTF-16BE >utf16be-nu.txt
+crlf liste.txt | tr -d '\n' >mac.txt
+sed 's/$/\r\r/' liste.txt >crcrlf.txt
 
 echecs=0
-for s in utf8 utf8-bom utf16le utf16be cp1252; do
+for s in utf8 utf8-bom utf16le utf16be cp1252 jointe jointe-bom utf16le-nu \
+	utf16be-nu mac crcrlf; do
 	$emulateur "$korvum" $s.txt $s.xml ';' 2>$s.err || {
 		echo "$s: korvum ended with $?: $(cat $s.err)"
 		echecs=$((echecs + 1))
@@ -111,5 +123,5 @@ for l in 'le <b>chat;the cat</b>' '<!-- note' '<groupe>' '<p>Tom & Jerry</p>' \
 	fi
 done
 
-echo "$echecs of 5 encodings, the lines users met and $n faults failed"
+echo "$echecs of 11 sources, the lines users met and $n faults failed"
 [ "$echecs" -eq 0 ]
