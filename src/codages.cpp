@@ -16,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 #ifdef KORVUM_SSSE3
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 /*
@@ -35,6 +35,7 @@ static size_t interne(char *, char32_t);
 static size_t pasutf8(char *, const unsigned char *, unsigned char *);
 #ifdef KORVUM_SSSE3
 static size_t pasutf8ssse3(char *, const unsigned char *);
+static size_t pasutf8avx2(char *, const unsigned char *, size_t, size_t *);
 #endif
 static size_t latinutf16(
     char *, const unsigned char *, const unsigned char *, bool);
@@ -339,15 +340,82 @@ pasutf8ssse3(char *d, const unsigned char *p)
 	            (const __m128i *)(const void *)TRI.ordre[hautes])));
 	return (size_t)TRI.garde[bas] + TRI.garde[hautes];
 }
+
+/*
+ * pasutf8ssse3, with AVX2: up to 32 bytes, so that most lines take one
+ * step.  The line has reste bytes from p: the step takes 32 of them, or
+ * 31 when a letter begins in the 32nd, or the last reste, and says how
+ * many in *pris; a letter cut by the line's end fails it.  32 bytes are
+ * read at p and written at d.
+ */
+__attribute__((target("avx2"))) static size_t
+pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
+{
+	__m256i v = _mm256_loadu_si256((const __m256i *)(const void *)p);
+	__m256i c3 = _mm256_cmpeq_epi8(v, _mm256_set1_epi8((char)0xc3));
+	__m256i c2 = _mm256_cmpeq_epi8(v, _mm256_set1_epi8((char)0xc2));
+	std::uint64_t lim = reste >= 32 ? 0xffffffffu : (1ull << reste) - 1;
+	std::uint64_t tetes = (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+	                          _mm256_or_si256(c3, c2)) &
+	                      lim;
+
+	*pris = reste >= 32 ? 32 : reste;
+	if (reste > 32 && tetes >> 31 != 0) { /* its second byte is next */
+		tetes &= lim = 0x7fffffff;
+		*pris = 31;
+	}
+	std::uint64_t haut = (std::uint64_t)(unsigned)_mm256_movemask_epi8(v) &
+	                     lim,
+	              seconds = tetes << 1;
+	std::uint64_t b6 = (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+	    _mm256_slli_epi16(v, 1));
+	std::uint64_t b5 = (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+	    _mm256_slli_epi16(v, 2));
+	std::uint64_t apresc2 =
+	    (std::uint64_t)(unsigned)_mm256_movemask_epi8(c2) << 1 & seconds;
+	if (haut != (tetes | seconds) || (tetes & seconds) != 0 ||
+	    (seconds & b6) != 0 || (apresc2 & ~b5) != 0)
+		return 0; /* (a letter cut short sets a bit past lim) */
+
+	/* C3 xx is xx + 0x40: c3 moved one byte on, across the halves. */
+	__m256i apres =
+	    _mm256_alignr_epi8(c3, _mm256_permute2x128_si256(c3, c3, 0x08), 15);
+	v = _mm256_add_epi8(v, _mm256_and_si256(apres, _mm256_set1_epi8(0x40)));
+	unsigned g[4];
+	for (int i = 0; i < 4; i++)
+		g[i] = (unsigned)(tetes >> (8 * i)) & 0xff;
+	auto ordre = [g](int i) {
+		return _mm_loadl_epi64(
+		    (const __m128i *)(const void *)TRI.ordre[g[i]]);
+	};
+	const __m128i huit = _mm_set1_epi8(8);
+	__m256i r = _mm256_shuffle_epi8(v,
+	    _mm256_inserti128_si256(
+	        _mm256_castsi128_si256(
+	            _mm_unpacklo_epi64(ordre(0), _mm_add_epi8(ordre(1), huit))),
+	        _mm_unpacklo_epi64(ordre(2), _mm_add_epi8(ordre(3), huit)), 1));
+	__m128i bas = _mm256_castsi256_si128(r),
+	        hautes = _mm256_extracti128_si256(r, 1);
+	size_t k = 0;
+	_mm_storel_epi64((__m128i *)(void *)d, bas);
+	k += TRI.garde[g[0]];
+	_mm_storel_epi64((__m128i *)(void *)(d + k), _mm_srli_si128(bas, 8));
+	k += TRI.garde[g[1]];
+	_mm_storel_epi64((__m128i *)(void *)(d + k), hautes);
+	k += TRI.garde[g[2]];
+	_mm_storel_epi64((__m128i *)(void *)(d + k), _mm_srli_si128(hautes, 8));
+	k += TRI.garde[g[3]];
+	return k - (32 - *pris); /* the bytes past the line were kept last */
+}
 #endif
 
 /*
  * Decode the UTF-8 line [p, p + n) to d, and say how many bytes that
- * made: ASCII and Latin-1 letters eight or sixteen bytes a step, other
- * characters one by one.  A byte that is part of no well-formed sequence
- * makes the line windows-1252: *egare says so, and the decoding stops.
- * The steps may read up to 16 bytes past n, and write as many past what
- * they make.
+ * made: ASCII and Latin-1 letters eight, sixteen or 32 bytes a step,
+ * other characters one by one.  A byte that is part of no well-formed
+ * sequence makes the line windows-1252: *egare says so, and the decoding
+ * stops.  The steps may read up to 32 bytes past n, and write as many
+ * past what they make.
  */
 size_t
 decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
@@ -360,8 +428,14 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 	 * so that a word in another script costs one failure, not one a
 	 * letter. */
 	while (p < f) {
-		size_t l8;
+		size_t l8, pris;
 #ifdef KORVUM_SSSE3
+		if (jeu == AVX2 && suite == 0 && p >= essai &&
+		    (l8 = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+			d += l8;
+			p += pris;
+			continue;
+		}
 		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 && p >= essai) {
 			if ((l8 = pasutf8ssse3(d, p)) > 0) {
 				d += l8;
