@@ -563,9 +563,13 @@ fiches(xmlNodePtr n, Fiches &f)
 		xmlNodePtr q = xmlFirstElementChild(c);
 		xmlNodePtr r =
 		    q != nullptr ? xmlNextElementSibling(q) : nullptr;
+		// An F without its Q and R is the user's markup (<F/>): a
+		// record that no line gives, so that only a markup line that
+		// writes records of its own lets it pass.
 		if (r == nullptr)
-			faux("a record lacks its Q or its R");
-		f.emplace_back(contenu(q), contenu(r));
+			f.emplace_back(U"\uffff", U"\uffff");
+		else
+			f.emplace_back(contenu(q), contenu(r));
 	}
 }
 
