@@ -428,8 +428,9 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 	 * so that a word in another script costs one failure, not one a
 	 * letter. */
 	while (p < f) {
-		size_t l8, pris;
+		size_t l8;
 #ifdef KORVUM_SSSE3
+		size_t pris;
 		if (jeu == AVX2 && suite == 0 && p >= essai &&
 		    (l8 = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
 			d += l8;
