@@ -250,7 +250,9 @@ texteligne(
 		avant = CP1252;
 		return s;
 	}
-	Dit d = classer(s, h, fin, true, true);
+	/* After a UTF-8 line, the decoding itself tells a windows-1252
+	 * line, by the first byte that is part of no sequence. */
+	Dit d = avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
 	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
 	if (interne) {
 		if (placedecodee8 < 2 * n + MARGE) {
