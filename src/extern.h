@@ -76,6 +76,8 @@ bool huitbits();
 bool avantconnu();
 bool decodee();
 bool deciderdebut(const char *, const char *, const char *, bool, bool);
+size_t decoderlignes(char *, size_t, size_t);
+bool tenue(const char *);
 const char *texteligne(
     const char *, const char *, const char *, const char **, bool);
 

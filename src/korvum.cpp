@@ -489,15 +489,17 @@ traiter(const char *s, const char *fin, bool lf, const char *signe)
 /*
  * Where the text of the line [s, fin) begins once a byte-order mark that
  * starts it is dropped: joined files leave one at the start of a line,
- * and it is no text.  It is EF BB BF in a source read as it is, and the
- * escape of U+FEFF in a decoded one.
+ * and it is no text.  It is EF BB BF in a line read as it is, and the
+ * escape of U+FEFF in one held decoded.
  */
 static const char *
 sansmarque(const char *s, const char *fin)
 {
 	const auto *u = (const unsigned char *)s;
 
-	if (huitbits())
+	if (u[0] < 0x80)
+		return s;
+	if (huitbits() && !tenue(s))
 		return u[0] == 0xef && fin - s >= 3 && u[1] == 0xbb &&
 		               u[2] == 0xbf
 		           ? s + 3
@@ -674,6 +676,9 @@ convertir()
 				tarir();
 			}
 			connu = avantconnu();
+			if (connu && fl == '\n')
+				n = decoderlignes(
+				    tampon + fin, n, taille - fin);
 			if (!connu && haut == NULLE &&
 			    (haut = premierhaut(tampon + fin, n)) != NULLE)
 				haut += fin;

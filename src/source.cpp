@@ -21,10 +21,13 @@ static size_t reste;                               /* how many */
 static bool tari;      /* nothing more to read: the end, or 0x1A, was met */
 static char *decodee8; /* a UTF-8 line, decoded */
 static size_t placedecodee8;
+static const char *tenuede, *tenuea; /* lines decoded as read */
 
 static size_t lu(char *, size_t);
 static size_t debutsource(char *, size_t);
 static Codage utf16(const unsigned char *, size_t);
+static bool ditutf8(const char *, const char *);
+static char *placer(size_t);
 
 /* Start a source: nothing read, nothing decoded, its encoding unknown. */
 void
@@ -33,6 +36,7 @@ ouvrirtexte()
 	codage = avant = AUCUN;
 	reste = echappes = 0;
 	tari = interne = false;
+	tenuede = tenuea = nullptr;
 }
 
 /* End a source: the buffer of its UTF-8 lines goes. */
@@ -223,14 +227,117 @@ deciderdebut(
 	return true;
 }
 
+/* The buffer of decoded UTF-8, with room for n bytes and MARGE more. */
+static char *
+placer(size_t n)
+{
+	if (placedecodee8 < n + MARGE) {
+		std::free(decodee8);
+		placedecodee8 = n + MARGE;
+		decodee8 = (char *)std::malloc(placedecodee8);
+		if (decodee8 == nullptr)
+			erreur(LIRE);
+	}
+	return decodee8;
+}
+
+/*
+ * Whether the first of the LF-ended lines [p, fin) whose text holds a
+ * byte above 127 tells UTF-8 (see classer); false when none does.  Its
+ * text is what the line loop hands over: without a mark that starts it,
+ * and without the CRs before its LF.  The lines hold no zero byte.
+ */
+static bool
+ditutf8(const char *p, const char *fin)
+{
+	const char *debutligne = p;
+
+	while (p < fin) {
+		size_t k = premierhaut(p, (size_t)(fin - p));
+		if (k == NULLE)
+			return false;
+		const char *h = p + k, *s = h, *e;
+		while (s > debutligne && s[-1] != '\n')
+			s--;
+		if ((e = cherche(h, fin, '\n')) == nullptr)
+			return false;
+		if (e - s >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0) {
+			s += 3;
+			if (h < s) { /* the mark's: the text may be ASCII */
+				if ((k = premierhaut(s, (size_t)(e - s))) ==
+				    NULLE) {
+					p = e + 1;
+					continue;
+				}
+				h = s + k;
+			}
+		}
+		while (e > h && e[-1] == '\r')
+			e--;
+		return classer(s, h, e, true, true) == DITUTF8;
+	}
+	return false;
+}
+
+/*
+ * Decode, as it is read, the run of whole lines among the n bytes of an
+ * 8-bit source just read to p, from the first line end to the last,
+ * when its lines are all read as UTF-8: all its bytes form well-formed
+ * UTF-8, and its first line with a byte above 127 tells UTF-8, so that
+ * every line after that one is read as UTF-8 whatever came before.  Its
+ * lines are then handed over as UTF-16's are, with no work a line.  Only
+ * for LF line ends, once the encoding of the lines that do not tell is
+ * known; the bytes before and after the run stay as they are.  There is
+ * room for place bytes at p.  Returns how many bytes are at p now.  The
+ * run is there until the next read (see tenue).
+ */
+size_t
+decoderlignes(char *p, size_t n, size_t place)
+{
+	const char *un, *der = p + n;
+	bool egare = false;
+
+	tenuede = tenuea = nullptr;
+	if (codage != HUIT || avant == AUCUN ||
+	    (un = cherche(p, p + n, '\n')) == nullptr)
+		return n;
+	while (der > un && der[-1] != '\n')
+		der--;
+	size_t a0 = (size_t)(un + 1 - p), a1 = (size_t)(der - p);
+	if (a1 <= a0 || !ditutf8(p + a0, p + a1) ||
+	    cherche(p + a0, p + a1, 0) != nullptr)
+		return n;
+	size_t k = decodeutf8(placer(2 * (a1 - a0)),
+	    (const unsigned char *)p + a0, a1 - a0, &egare);
+	if (egare || a0 + k + (n - a1) > place)
+		return n;
+	std::memmove(p + a0 + k, p + a1, n - a1);
+	std::memcpy(p + a0, decodee8, k);
+	tenuede = p + a0;
+	tenuea = p + a0 + k;
+	return a0 + k + (n - a1);
+}
+
+/*
+ * Whether the line at s, in the buffer of the line loop, is one of the
+ * run that decoderlignes decoded as it was read.  Every line of the run
+ * is handled before the next read, as each ends within it.
+ */
+bool
+tenue(const char *s)
+{
+	return s >= tenuede && s < tenuea;
+}
+
 /*
  * The text of the line [s, fin), its end in *f: the line itself, held
- * decoded for UTF-16, or as it is for a line of an 8-bit source that is
- * ASCII (ascii: it holds no byte above 127) or windows-1252; or its UTF-8
- * decoded into windows-1252 with escapes, then in a buffer of its own,
- * with MARGE bytes past its end.  A line of an 8-bit source is read in
- * what classer says; when it does not tell, in what the last line that
- * told was in.  No byte before h is above 127.
+ * decoded for UTF-16 or in a run that decoderlignes decoded, or as it is
+ * for a line of an 8-bit source that is ASCII (ascii: it holds no byte
+ * above 127) or windows-1252; or its UTF-8 decoded into windows-1252
+ * with escapes, then in a buffer of its own, with MARGE bytes past its
+ * end.  A line of an 8-bit source is read in what classer says; when it
+ * does not tell, in what the last line that told was in.  No byte before
+ * h is above 127.
  */
 const char *
 texteligne(
@@ -243,6 +350,11 @@ texteligne(
 	interne = codage != HUIT;
 	if (codage != HUIT || ascii)
 		return s;
+	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
+		interne = true;
+		avant = UTF8;
+		return s;
+	}
 	/* Most windows-1252 lines tell at their first accent. */
 	const auto *u = (const unsigned char *)h;
 	if (u < (const unsigned char *)fin && u[0] >= 0x80 &&
@@ -254,16 +366,9 @@ texteligne(
 	 * line, by the first byte that is part of no sequence. */
 	Dit d = avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
 	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
-	if (interne) {
-		if (placedecodee8 < 2 * n + MARGE) {
-			std::free(decodee8);
-			placedecodee8 = 2 * n + MARGE;
-			decodee8 = (char *)std::malloc(placedecodee8);
-			if (decodee8 == nullptr)
-				erreur(LIRE);
-		}
-		n = decodeutf8(decodee8, (const unsigned char *)s, n, &egare);
-	}
+	if (interne)
+		n = decodeutf8(
+		    placer(2 * n), (const unsigned char *)s, n, &egare);
 	if (d == DIT1252 || egare)
 		avant = CP1252;
 	else if (d == DITUTF8)

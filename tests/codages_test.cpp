@@ -173,6 +173,33 @@ TEST_F(Korvum, EachLineIsReadInItsEncoding)
 		grandutf8 += "répété" + std::to_string(i) + ";y\n";
 		corpsutf8 += fiche("r\xe9p\xe9t\xe9" + std::to_string(i), "y");
 	}
+	// Past the first block, a run of lines that all read as UTF-8 is
+	// decoded as it is read; lines read as they would one by one. An
+	// ANSI line that ends in the second block comes before each run.
+	std::string plein, corpsplein;
+	while (plein.size() + grandutf8.size() < BLOC - 100) {
+		plein += grandutf8;
+		corpsplein += corpsutf8;
+	}
+	const std::string comble(BLOC - 5 - plein.size() - 8, 'c');
+	plein += "<!--" + comble + "-->\ncaf\xe9 au lait;coffee\n";
+	corpsplein +=
+	    "<!--" + comble + "-->\r\n" + fiche("caf\xe9 au lait", "coffee");
+	convertit({
+	    {"past a block, a line in doubt after ANSI", {";"},
+	        plein + "CAF\xc9\x85;coffee\n" + utf8,
+	        corpsplein + fiche("CAF\xc9\x85", "coffee") + dansutf8, ""},
+	    {"past a block, a zero byte before UTF-8", {";"},
+	        plein + "a;b\0été\nCAF\xc9\x85;coffee\n"s + utf8,
+	        corpsplein + fiche("a", "b") + fiche("CAF\xc9\x85", "coffee") +
+	            dansutf8,
+	        ""},
+	    {"past a block, marks in a UTF-8 run", {";"},
+	        plein + "été;summer\n" + BOM8 + "cœur;heart\nï»¿x;y\n",
+	        corpsplein + fiche("\xe9t\xe9", "summer") +
+	            fiche("c\x9cur", "heart") + fiche("\xef\xbb\xbfx", "y"),
+	        ""},
+	});
 	convertit({
 	    {"ANSI, then UTF-8", {";"}, ansi + utf8, dansansi + dansutf8, ""},
 	    {"UTF-8, then ANSI", {";"}, utf8 + ansi, dansutf8 + dansansi, ""},
