@@ -410,17 +410,17 @@ pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
 #endif
 
 /*
- * Decode the UTF-8 line [p, p + n) to d, and say how many bytes that
+ * Decode the UTF-8 text [p, p + n) to d, and say how many bytes that
  * made: ASCII and Latin-1 letters eight, sixteen or 32 bytes a step,
  * other characters one by one.  A byte that is part of no well-formed
- * sequence makes the line windows-1252: *egare says so, and the decoding
- * stops.  The steps may read up to 32 bytes past n, and write as many
- * past what they make.
+ * sequence makes its line windows-1252: the decoding stops before it, and
+ * *lus, the bytes of p decoded, is less than n.  The steps may read up to
+ * 32 bytes past n, and write as many past what they make.
  */
 size_t
-decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
+decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
 {
-	const unsigned char *f = p + n, *essai = p;
+	const unsigned char *p0 = p, *f = p + n, *essai = p;
 	unsigned char suite = 0;
 	char *d0 = d;
 
@@ -482,12 +482,13 @@ decodeutf8(char *d, const unsigned char *p, size_t n, bool *egare)
 		             ? (p[0] & 0x1f) << 6 | (p[1] & 0x3f)
 		             : sequenceutf8(p, f, &l);
 		if (c < 0) {
-			*egare = true;
-			break;
+			*lus = (size_t)(p - p0);
+			return (size_t)(d - d0);
 		}
 		d += interne(d, (char32_t)c);
 		p += l;
 	}
+	*lus = n;
 	return (size_t)(d - d0);
 }
 

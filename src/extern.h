@@ -90,7 +90,7 @@ Dit classer(const char *, const char *, const char *, bool, bool);
 extern size_t echappes; /* escapes held in the decoded text so far */
 Jeu jeuprocesseur();
 int octetinterne(char32_t);
-size_t decodeutf8(char *, const unsigned char *, size_t, bool *);
+size_t decodeutf8(char *, const unsigned char *, size_t, size_t *);
 size_t decodeutf16(char *, const unsigned char *, size_t, bool, bool, size_t *);
 
 /* posix.cpp or windows.cpp */

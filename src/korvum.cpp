@@ -558,7 +558,8 @@ convertir()
 
 	octetsep[0] = octet1252(separ);
 	octetsep[1] = octetinterne(separ);
-	taille = 2 * BLOC;
+	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
+	                      decoderlignes), beside a line begun */
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {

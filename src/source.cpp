@@ -284,7 +284,8 @@ ditutf8(const char *p, const char *fin)
  * 8-bit source just read to p, from the first line end to the last,
  * when its lines are all read as UTF-8: all its bytes form well-formed
  * UTF-8, and its first line with a byte above 127 tells UTF-8, so that
- * every line after that one is read as UTF-8 whatever came before.  Its
+ * every line after that one is read as UTF-8 whatever came before.  A
+ * byte that is part of no sequence ends the run before its line.  Its
  * lines are then handed over as UTF-16's are, with no work a line.  Only
  * for LF line ends, once the encoding of the lines that do not tell is
  * known; the bytes before and after the run stay as they are.  There is
@@ -295,7 +296,7 @@ size_t
 decoderlignes(char *p, size_t n, size_t place)
 {
 	const char *un, *der = p + n;
-	bool egare = false;
+	size_t lus;
 
 	tenuede = tenuea = nullptr;
 	if (codage != HUIT || avant == AUCUN ||
@@ -307,10 +308,17 @@ decoderlignes(char *p, size_t n, size_t place)
 	if (a1 <= a0 || !ditutf8(p + a0, p + a1) ||
 	    cherche(p + a0, p + a1, 0) != nullptr)
 		return n;
-	size_t k = decodeutf8(placer(2 * (a1 - a0)),
-	    (const unsigned char *)p + a0, a1 - a0, &egare);
-	if (egare || a0 + k + (n - a1) > place)
+	if (n + (a1 - a0) > place) /* a character may take twice its bytes */
 		return n;
+	size_t k = decodeutf8(placer(2 * (a1 - a0)),
+	    (const unsigned char *)p + a0, a1 - a0, &lus);
+	if (lus < a1 - a0) { /* the run ends before the line that strays */
+		while (lus > 0 && p[a0 + lus - 1] != '\n')
+			lus--;
+		while (k > 0 && decodee8[k - 1] != '\n')
+			k--;
+		a1 = a0 + lus;
+	}
 	std::memmove(p + a0 + k, p + a1, n - a1);
 	std::memcpy(p + a0, decodee8, k);
 	tenuede = p + a0;
@@ -343,8 +351,7 @@ const char *
 texteligne(
     const char *s, const char *h, const char *fin, const char **f, bool ascii)
 {
-	size_t n = (size_t)(fin - s);
-	bool egare = false;
+	size_t n = (size_t)(fin - s), lus = n;
 
 	*f = fin;
 	interne = codage != HUIT;
@@ -368,7 +375,8 @@ texteligne(
 	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
 	if (interne)
 		n = decodeutf8(
-		    placer(2 * n), (const unsigned char *)s, n, &egare);
+		    placer(2 * n), (const unsigned char *)s, n, &lus);
+	bool egare = lus < (size_t)(fin - s);
 	if (d == DIT1252 || egare)
 		avant = CP1252;
 	else if (d == DITUTF8)

@@ -194,6 +194,13 @@ TEST_F(Korvum, EachLineIsReadInItsEncoding)
 	        corpsplein + fiche("a", "b") + fiche("CAF\xc9\x85", "coffee") +
 	            dansutf8,
 	        ""},
+	    {"past a block, an ANSI line ends a UTF-8 run", {";"},
+	        plein + "été;summer\ncaf\xe9;coffee\nCAF\xc9\x85;coffee\n" +
+	            utf8,
+	        corpsplein + fiche("\xe9t\xe9", "summer") +
+	            fiche("caf\xe9", "coffee") +
+	            fiche("CAF\xc9\x85", "coffee") + dansutf8,
+	        ""},
 	    {"past a block, marks in a UTF-8 run", {";"},
 	        plein + "été;summer\n" + BOM8 + "cœur;heart\nï»¿x;y\n",
 	        corpsplein + fiche("\xe9t\xe9", "summer") +
