@@ -603,11 +603,11 @@ convertir()
 			std::uint64_t siens = m.sigs & avantici;
 			bool propre = !sale && siens == 0;
 			ascii = !eleve && (m.hauts & avantici) == 0;
-			/* the first byte above 127, when the block holds it */
-			size_t hors =
-			    !eleve && bout
-			        ? base + (size_t)std::countr_zero(m.hauts | ici)
-			        : debut;
+			/* the first byte above 127, when it is known */
+			size_t hors = eleve  ? premier
+			              : bout ? base + (size_t)std::countr_zero(
+			                                  m.hauts | ici)
+			                     : debut;
 			if (!bout) { /* the last line, without its line end */
 				propre = !sale && (m.sigs & entre(base, debut,
 				                                fin)) == 0;
