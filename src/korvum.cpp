@@ -43,6 +43,7 @@ static Masques balayerbase(const char *, bool);
 #ifdef KORVUM_SSSE3
 static Masques balayerssse3(const char *, bool);
 static Masques balayeravx2(const char *, bool);
+static std::uint64_t signesavx2(const char *);
 #endif
 static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
@@ -166,6 +167,10 @@ balayer(const char *p, bool cr)
 std::uint64_t
 signes(const char *p)
 {
+#ifdef KORVUM_SSSE3
+	if (jeu == AVX2)
+		return signesavx2(p);
+#endif
 	return balayer(p, false).sigs;
 }
 
@@ -249,9 +254,12 @@ balayerssse3(const char *p, bool cr)
 	return m;
 }
 
-/* balayerssse3, with AVX2: the same classes, 32 bytes a step. */
-__attribute__((target("avx2"))) static Masques
-balayeravx2(const char *p, bool cr)
+/*
+ * The bytes among the 32 at p that need attention, a bit a byte:
+ * balayerssse3's classes, with AVX2.
+ */
+__attribute__((target("avx2"))) static inline unsigned
+classesavx2(const char *p)
 {
 	const __m256i bas = _mm256_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
 	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23, 0x43,
@@ -260,29 +268,43 @@ balayeravx2(const char *p, bool cr)
 	const __m256i haut = _mm256_setr_epi8(0x01, 0x02, 0x04, 0x08, 0, 0x10,
 	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x04, 0x08, 0, 0x10,
 	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
-	const __m256i f = _mm256_set1_epi8(0x0f), lf = _mm256_set1_epi8('\n');
+	const __m256i f = _mm256_set1_epi8(0x0f);
+	__m256i v = _mm256_loadu_si256((const __m256i *)(const void *)p);
+	__m256i c =
+	    _mm256_and_si256(_mm256_shuffle_epi8(bas, _mm256_and_si256(v, f)),
+	        _mm256_shuffle_epi8(
+	            haut, _mm256_and_si256(_mm256_srli_epi16(v, 4), f)));
+	return (unsigned)_mm256_movemask_epi8(
+	    _mm256_adds_epu8(c, _mm256_set1_epi8(0x7f)));
+}
+
+/* balayerssse3, with AVX2: the same classes, 32 bytes a step. */
+__attribute__((target("avx2"))) static Masques
+balayeravx2(const char *p, bool cr)
+{
+	const __m256i lf = _mm256_set1_epi8('\n');
 	const __m256i r = _mm256_set1_epi8(cr ? '\r' : '\n');
-	const __m256i x7f = _mm256_set1_epi8(0x7f);
 	Masques m = {0, 0, 0};
 
 	for (int i = 0; i < 64; i += 32) {
 		__m256i v =
 		    _mm256_loadu_si256((const __m256i *)(const void *)(p + i));
-		__m256i c = _mm256_and_si256(
-		    _mm256_shuffle_epi8(bas, _mm256_and_si256(v, f)),
-		    _mm256_shuffle_epi8(
-		        haut, _mm256_and_si256(_mm256_srli_epi16(v, 4), f)));
 		m.fins |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
 		              _mm256_or_si256(_mm256_cmpeq_epi8(v, lf),
 		                  _mm256_cmpeq_epi8(v, r)))
 		          << i;
-		m.sigs |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
-		              _mm256_adds_epu8(c, x7f))
-		          << i;
+		m.sigs |= (std::uint64_t)classesavx2(p + i) << i;
 		m.hauts |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(v)
 		           << i;
 	}
 	return m;
+}
+
+/* The bytes that need attention among the 64 at p, with AVX2. */
+__attribute__((target("avx2"))) static std::uint64_t
+signesavx2(const char *p)
+{
+	return classesavx2(p) | (std::uint64_t)classesavx2(p + 32) << 32;
 }
 #endif
 
