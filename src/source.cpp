@@ -334,7 +334,7 @@ decoderlignes(char *p, size_t n, size_t place)
 bool
 tenue(const char *s)
 {
-	return s >= tenuede && s < tenuea;
+	return s < tenuea && s >= tenuede;
 }
 
 /*
