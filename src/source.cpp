@@ -351,12 +351,11 @@ const char *
 texteligne(
     const char *s, const char *h, const char *fin, const char **f, bool ascii)
 {
-	size_t n = (size_t)(fin - s), lus = n;
-
 	*f = fin;
 	interne = codage != HUIT;
-	if (codage != HUIT || ascii)
+	if (interne || ascii)
 		return s;
+	size_t n = (size_t)(fin - s), lus = n;
 	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
 		interne = true;
 		avant = UTF8;
