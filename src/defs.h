@@ -76,6 +76,18 @@ enum Jeu { BASE, SSSE3, AVX2 };
 inline constexpr unsigned char ECH = 0x81;
 inline constexpr size_t LECH = 4;
 
+/*
+ * Whether the n bytes at p begin with UTF-8's byte-order mark, EF BB BF:
+ * at the start of a source, of a target, or of a line of joined files.
+ */
+inline bool
+marqueutf8(const void *p, size_t n)
+{
+	const auto *u = (const unsigned char *)p;
+
+	return n >= 3 && u[0] == 0xef && u[1] == 0xbb && u[2] == 0xbf;
+}
+
 /* The character that the escape at p holds. */
 inline char32_t
 caractereech(const char *p)

@@ -522,10 +522,7 @@ sansmarque(const char *s, const char *fin)
 	if (u[0] < 0x80)
 		return s;
 	if (huitbits() && !tenue(s))
-		return u[0] == 0xef && fin - s >= 3 && u[1] == 0xbb &&
-		               u[2] == 0xbf
-		           ? s + 3
-		           : s;
+		return marqueutf8(s, (size_t)(fin - s)) ? s + 3 : s;
 	return u[0] == ECH && fin - s >= (long)LECH && caractereech(s) == 0xfeff
 	           ? s + LECH
 	           : s;

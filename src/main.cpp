@@ -91,7 +91,7 @@ declarationxml(const unsigned char *p, size_t n)
 	static const char XML[] = "<?xml";
 	size_t i = 0, pas = 1, bas = 0, k = 0;
 
-	if (n >= 3 && p[0] == 0xef && p[1] == 0xbb && p[2] == 0xbf)
+	if (marqueutf8(p, n))
 		i = 3;
 	else if (n >= 2 && ((p[0] == 0xff && p[1] == 0xfe) ||
 	                       (p[0] == 0xfe && p[1] == 0xff))) {

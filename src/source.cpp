@@ -81,7 +81,7 @@ debutsource(char *p, size_t place)
 	const auto *u = (const unsigned char *)p;
 	codage = HUIT;
 	avant = AUCUN;
-	if (n >= 3 && u[0] == 0xef && u[1] == 0xbb && u[2] == 0xbf) {
+	if (marqueutf8(p, n)) {
 		avant = UTF8;
 		std::memmove(p, p + 3, n - 3);
 		return n - 3;
@@ -205,7 +205,7 @@ deciderdebut(
 		const char *e = p;
 		while (e < bord && *e != '\n' && (!cr || *e != '\r'))
 			e++;
-		if (e - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0)
+		if (marqueutf8(p, (size_t)(e - p)))
 			p += 3;
 		bool entiere = e < bord || (fini && e == fin);
 		const char *z =
@@ -261,7 +261,7 @@ ditutf8(const char *p, const char *fin)
 			s--;
 		if ((e = cherche(h, fin, '\n')) == nullptr)
 			return false;
-		if (e - s >= 3 && std::memcmp(s, "\xef\xbb\xbf", 3) == 0) {
+		if (marqueutf8(s, (size_t)(e - s))) {
 			s += 3;
 			if (h < s) { /* the mark's: the text may be ASCII */
 				if ((k = premierhaut(s, (size_t)(e - s))) ==
