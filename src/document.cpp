@@ -25,7 +25,6 @@ static void morceaux(const char *, size_t, const char *, size_t, const char *);
 static void emettre(const char *, size_t);
 static size_t remplacer(const char *, char *, size_t *);
 static void texte(const char *, size_t);
-static char *place(int, size_t);
 static char *champ(const char *, size_t, char *, bool);
 static char *proteger(const char *, size_t, char *, bool);
 static void signaler();
@@ -157,7 +156,10 @@ morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe)
 	const char *m[5] = {F, q, QR, r, FF};
 	size_t n[5] = {sizeof F - 1, nq, sizeof QR - 1, nr, sizeof FF - 1};
 	for (int i = 1; i < 5 && !propre; i += 2) {
-		char *c = place(i / 2, 8 * n[i]);
+		/* a field's own buffer, for a record too large for the
+		 * document's */
+		char *c =
+		    reserver(&champs[i / 2], &placechamps[i / 2], 8 * n[i]);
 		n[i] = (size_t)(champ(m[i], n[i], c, false) - c);
 		m[i] = c;
 	}
@@ -189,23 +191,6 @@ champ(const char *s, size_t n, char *d, bool propre)
 	d = proteger(s, n, d, true);
 	fermerchamp();
 	return d;
-}
-
-/*
- * The buffer of field i, to hold at least n bytes: for a record too large
- * for the document's buffer.
- */
-static char *
-place(int i, size_t n)
-{
-	if (placechamps[i] < n + MARGE) {
-		std::free(champs[i]);
-		placechamps[i] = n + MARGE;
-		if ((champs[i] = (char *)std::malloc(placechamps[i])) ==
-		    nullptr)
-			erreur(LIRE);
-	}
-	return champs[i];
 }
 
 /*

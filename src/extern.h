@@ -46,6 +46,7 @@ void rediger();
 bool fermetout();
 void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
+char *reserver(char **, size_t *, size_t);
 const char *cherche(const char *, const char *, int);
 std::uint64_t signes(const char *);
 

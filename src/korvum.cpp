@@ -108,6 +108,22 @@ erreur(const char *msg)
 	std::exit(1);
 }
 
+/*
+ * The buffer *b, of *place bytes, made to hold n bytes and MARGE more;
+ * what it held is not kept.  Running out of memory ends the run.
+ */
+char *
+reserver(char **b, size_t *place, size_t n)
+{
+	if (*place < n + MARGE) {
+		std::free(*b);
+		if ((*b = (char *)std::malloc(n + MARGE)) == nullptr)
+			erreur(LIRE);
+		*place = n + MARGE;
+	}
+	return *b;
+}
+
 /* Report the current line as lacking the separator, as one message. */
 static void
 avertir()

@@ -27,7 +27,6 @@ static size_t lu(char *, size_t);
 static size_t debutsource(char *, size_t);
 static Codage utf16(const unsigned char *, size_t);
 static bool ditutf8(const char *, const char *);
-static char *placer(size_t);
 
 /* Start a source: nothing read, nothing decoded, its encoding unknown. */
 void
@@ -227,20 +226,6 @@ deciderdebut(
 	return true;
 }
 
-/* The buffer of decoded UTF-8, with room for n bytes and MARGE more. */
-static char *
-placer(size_t n)
-{
-	if (placedecodee8 < n + MARGE) {
-		std::free(decodee8);
-		placedecodee8 = n + MARGE;
-		decodee8 = (char *)std::malloc(placedecodee8);
-		if (decodee8 == nullptr)
-			erreur(LIRE);
-	}
-	return decodee8;
-}
-
 /*
  * Whether the first of the LF-ended lines [p, fin) whose text holds a
  * byte above 127 tells UTF-8 (see classer); false when none does.  Its
@@ -310,8 +295,9 @@ decoderlignes(char *p, size_t n, size_t place)
 		return n;
 	if (n + (a1 - a0) > place) /* a character may take twice its bytes */
 		return n;
-	size_t k = decodeutf8(placer(2 * (a1 - a0)),
-	    (const unsigned char *)p + a0, a1 - a0, &lus);
+	size_t k =
+	    decodeutf8(reserver(&decodee8, &placedecodee8, 2 * (a1 - a0)),
+	        (const unsigned char *)p + a0, a1 - a0, &lus);
 	if (lus < a1 - a0) { /* the run ends before the line that strays */
 		while (lus > 0 && p[a0 + lus - 1] != '\n')
 			lus--;
@@ -373,8 +359,8 @@ texteligne(
 	Dit d = avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
 	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
 	if (interne)
-		n = decodeutf8(
-		    placer(2 * n), (const unsigned char *)s, n, &lus);
+		n = decodeutf8(reserver(&decodee8, &placedecodee8, 2 * n),
+		    (const unsigned char *)s, n, &lus);
 	bool egare = lus < (size_t)(fin - s);
 	if (d == DIT1252 || egare)
 		avant = CP1252;
