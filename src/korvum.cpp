@@ -233,19 +233,36 @@ balayerbase(const char *p, bool cr)
 
 #ifdef KORVUM_SSSE3
 /*
- * balayerbase, with SSSE3: each byte's class is looked up by its low and
- * by its high half, a bit a class, and the byte needs attention when the
- * two share a bit: 0x00 to 0x1F but TAB, LF and CR; '&'; '<'; ']'; 0x81,
+ * The classes of a byte that needs attention, looked up by its low and by
+ * its high half, a bit a class: the byte needs attention when the two
+ * share a bit.  0x00 to 0x1F but TAB, LF and CR; '&'; '<'; ']'; 0x81,
  * 0x8D, 0x8F; 0x90, 0x9D.  No class uses the high bit, so a byte's
  * classes saturated with 0x7F have it set when it needs attention.
  */
+static constexpr struct Classes {
+	alignas(32) unsigned char bas[32]; /* the table twice, for AVX2 */
+	alignas(32) unsigned char haut[32];
+} CLASSES = [] {
+	constexpr unsigned char bas[16] = {0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
+	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23};
+	constexpr unsigned char haut[16] = {0x01, 0x02, 0x04, 0x08, 0, 0x10, 0,
+	    0, 0x20, 0x40, 0, 0, 0, 0, 0, 0};
+	Classes c{};
+	for (int i = 0; i < 32; i++) {
+		c.bas[i] = bas[i % 16];
+		c.haut[i] = haut[i % 16];
+	}
+	return c;
+}();
+
+/* balayerbase, with SSSE3: the bytes that need attention by their classes. */
 __attribute__((target("ssse3"))) static Masques
 balayerssse3(const char *p, bool cr)
 {
-	const __m128i bas = _mm_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
-	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23);
-	const __m128i haut = _mm_setr_epi8(0x01, 0x02, 0x04, 0x08, 0, 0x10, 0,
-	    0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
+	const __m128i bas =
+	    _mm_load_si128((const __m128i *)(const void *)CLASSES.bas);
+	const __m128i haut =
+	    _mm_load_si128((const __m128i *)(const void *)CLASSES.haut);
 	const __m128i f = _mm_set1_epi8(0x0f), lf = _mm_set1_epi8('\n');
 	const __m128i r = _mm_set1_epi8(cr ? '\r' : '\n');
 	const __m128i x7f = _mm_set1_epi8(0x7f);
@@ -271,19 +288,16 @@ balayerssse3(const char *p, bool cr)
 }
 
 /*
- * The bytes among the 32 at p that need attention, a bit a byte:
- * balayerssse3's classes, with AVX2.
+ * The bytes among the 32 at p that need attention, a bit a byte: by
+ * their classes, with AVX2.
  */
 __attribute__((target("avx2"))) static inline unsigned
 classesavx2(const char *p)
 {
-	const __m256i bas = _mm256_setr_epi8(0x43, 0x23, 0x03, 0x03, 0x03, 0x03,
-	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23, 0x43,
-	    0x23, 0x03, 0x03, 0x03, 0x03, 0x07, 0x03, 0x03, 0x02, 0x02, 0x03,
-	    0x0b, 0x72, 0x03, 0x23);
-	const __m256i haut = _mm256_setr_epi8(0x01, 0x02, 0x04, 0x08, 0, 0x10,
-	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x04, 0x08, 0, 0x10,
-	    0, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0);
+	const __m256i bas =
+	    _mm256_load_si256((const __m256i *)(const void *)CLASSES.bas);
+	const __m256i haut =
+	    _mm256_load_si256((const __m256i *)(const void *)CLASSES.haut);
 	const __m256i f = _mm256_set1_epi8(0x0f);
 	__m256i v = _mm256_loadu_si256((const __m256i *)(const void *)p);
 	__m256i c =
