@@ -341,27 +341,29 @@ texteligne(
 	interne = codage != HUIT;
 	if (interne || ascii)
 		return s;
-	size_t n = (size_t)(fin - s), lus = n;
 	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
 		interne = true;
 		avant = UTF8;
 		return s;
 	}
-	/* Most windows-1252 lines tell at their first accent. */
+	/* Most windows-1252 lines tell at their first accent, as classer
+	 * would first (the byte at fin, a line end or zero, is no
+	 * continuation byte). */
 	const auto *u = (const unsigned char *)h;
 	if (u < (const unsigned char *)fin && u[0] >= 0x80 &&
 	    (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80)) {
 		avant = CP1252;
 		return s;
 	}
+	size_t n = (size_t)(fin - s), lus = n, k = 0;
 	/* After a UTF-8 line, the decoding itself tells a windows-1252
 	 * line, by the first byte that is part of no sequence. */
 	Dit d = avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
 	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
 	if (interne)
-		n = decodeutf8(reserver(&decodee8, &placedecodee8, 2 * n),
+		k = decodeutf8(reserver(&decodee8, &placedecodee8, 2 * n),
 		    (const unsigned char *)s, n, &lus);
-	bool egare = lus < (size_t)(fin - s);
+	bool egare = lus < n;
 	if (d == DIT1252 || egare)
 		avant = CP1252;
 	else if (d == DITUTF8)
@@ -370,7 +372,7 @@ texteligne(
 		interne = false;
 		return s;
 	}
-	std::memset(decodee8 + n, 0, MARGE);
-	*f = decodee8 + n;
+	std::memset(decodee8 + k, 0, MARGE);
+	*f = decodee8 + k;
 	return decodee8;
 }
