@@ -97,6 +97,17 @@ caractereech(const char *p)
 }
 
 /*
+ * Whether b is one of the five bytes that windows-1252 leaves unassigned,
+ * which Windows maps to the C1 control characters of the same values and
+ * which XML readers refuse as they stand.
+ */
+inline constexpr bool
+nonassigne(unsigned char b)
+{
+	return b == 0x81 || b == 0x8d || b == 0x8f || b == 0x90 || b == 0x9d;
+}
+
+/*
  * The bytes that the document cannot take as they are, or that a reader
  * must look at: the controls XML forbids (the zero byte, which ends a
  * line's text, among them), '&', '<', ']', and the five bytes that
@@ -107,9 +118,9 @@ inline constexpr struct Signes {
 	bool t[256];
 } SIGNE = [] {
 	Signes s{};
-	for (int b = 0; b < 0x20; b++)
-		s.t[b] = b != '\t' && b != '\n' && b != '\r';
+	for (int b = 0; b < 256; b++)
+		s.t[b] = (b < 0x20 && b != '\t' && b != '\n' && b != '\r') ||
+		         nonassigne((unsigned char)b);
 	s.t[(int)'&'] = s.t[(int)'<'] = s.t[(int)']'] = true;
-	s.t[0x81] = s.t[0x8d] = s.t[0x8f] = s.t[0x90] = s.t[0x9d] = true;
 	return s;
 }();

@@ -39,7 +39,7 @@ ouvrirdocument()
 	    "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n";
 	static const char RACINE[] = "<SOLVARINE TYPE=\"";
 	static const char CHAMPS[] = "\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n";
-	static const char REFERENCE[] = "\"<&\t\n\r\x81\x8d\x8f\x90\x9d";
+	static const char REFERENCE[] = "\"<&\t\n\r";
 	char t[8] = {(char)typedoc};
 	size_t n = 1;
 
@@ -50,7 +50,8 @@ ouvrirdocument()
 	/* A quote, '<' or '&' would end or break the attribute, a blank
 	 * would read as a space, an unassigned byte would not read at all:
 	 * each is a reference.  A control XML forbids is '?'. */
-	if (typedoc != 0 && std::strchr(REFERENCE, typedoc) != nullptr) {
+	if ((typedoc != 0 && std::strchr(REFERENCE, typedoc) != nullptr) ||
+	    nonassigne(typedoc)) {
 		t[0] = '&';
 		t[1] = '#';
 		n = (size_t)(std::to_chars(t + 2, t + 6, typedoc).ptr - t);
@@ -239,8 +240,7 @@ remplacer(const char *p, char *d, size_t *lu)
 			c = 0xfffd;
 			interdit = true;
 		}
-	} else if (b != 0x81 && b != 0x8d && b != 0x8f && b != 0x90 &&
-	           b != 0x9d)
+	} else if (!nonassigne(b))
 		return 0;
 	char *e = std::to_chars(d + 2, d + 10, (unsigned long)c).ptr;
 	d[0] = '&';
