@@ -239,7 +239,7 @@ balayerbase(const char *p, bool cr)
  * 0x8D, 0x8F; 0x90, 0x9D.  No class uses the high bit, so a byte's
  * classes saturated with 0x7F have it set when it needs attention.
  */
-static constexpr struct Classes {
+static constexpr struct ClassesSignes {
 	alignas(32) unsigned char bas[32]; /* the table twice, for AVX2 */
 	alignas(32) unsigned char haut[32];
 } CLASSES = [] {
@@ -247,7 +247,7 @@ static constexpr struct Classes {
 	    0x07, 0x03, 0x03, 0x02, 0x02, 0x03, 0x0b, 0x72, 0x03, 0x23};
 	constexpr unsigned char haut[16] = {0x01, 0x02, 0x04, 0x08, 0, 0x10, 0,
 	    0, 0x20, 0x40, 0, 0, 0, 0, 0, 0};
-	Classes c{};
+	ClassesSignes c{};
 	for (int i = 0; i < 32; i++) {
 		c.bas[i] = bas[i % 16];
 		c.haut[i] = haut[i % 16];
