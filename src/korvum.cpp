@@ -31,28 +31,35 @@ static char *tampon;    /* read buffer; grows with the longest line */
 static size_t taille;   /* its size */
 static int octetsep[2]; /* the byte that stands for separ, or -1: in a
                            line as it is, and in one held decoded */
+static bool sepbalaye;  /* the sweep finds separ, which is ASCII */
+static char octetvu;    /* the byte the sweep finds as a separator */
 
 static void avertir();
 /* What a sweep of 64 bytes finds (see balayer), a bit a byte. */
 struct Masques {
-	std::uint64_t fins, sigs, hauts;
+	std::uint64_t fins, sigs, hauts, seps;
 };
 
-static Masques balayer(const char *, bool);
+enum { LOT = 16 }; /* blocks of 64 bytes swept in one go */
+
+static size_t balayer(const char *, const char *, bool, Masques *);
 static Masques balayerbase(const char *, bool);
 #ifdef KORVUM_SSSE3
-static Masques balayerssse3(const char *, bool);
-static Masques balayeravx2(const char *, bool);
+static void balayerssse3(const char *, bool, Masques *, size_t);
+static void balayeravx2(const char *, bool, Masques *, size_t);
 static std::uint64_t signesavx2(const char *);
+static const char *cherchebloc2(const char *, const char *, int);
 #endif
 static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
-static const char *cherchesepar(const char *, const char *, size_t *);
+static const char *cherchesepar(
+    const char *, const char *, size_t *, const char *);
 static const char *cherchebloc(const char *, const char *, int);
 static char *zero(size_t, size_t, size_t, std::uint64_t, bool);
 static bool ascii7(size_t, std::uint64_t);
-static void traiter(const char *, const char *, bool, const char *);
+static void traiter(
+    const char *, const char *, bool, const char *, const char *);
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
 static void convertir();
@@ -162,21 +169,35 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
 }
 
 /*
- * Sweep the 64 bytes at p, one bit a byte, the first byte's the lowest:
- * the line ends (LF, and CR too when cr), the bytes that need attention
- * (SIGNE, in defs.h), and the bytes above 127.  With the vector steps of
+ * Sweep the bytes from p, 64 at a time, into m, one bit a byte, the first
+ * byte's the lowest: the line ends (LF, and CR too when cr), the bytes
+ * that need attention (SIGNE, in defs.h), the bytes above 127, and the
+ * bytes octetvu, which are separators when sepbalaye.  Sweeps the blocks
+ * that begin before fin, LOT at most and one at least, and returns how
+ * many; the last may look at up to 63 bytes past fin.  A few blocks in a
+ * go keep the sweep's constants in registers.  With the vector steps of
  * jeu; signes takes the second only, for a field.
  */
-static inline Masques
-balayer(const char *p, bool cr)
+static size_t
+balayer(const char *p, const char *fin, bool cr, Masques *m)
 {
+	size_t n = fin > p ? ((size_t)(fin - p) + 63) / 64 : 1;
+
+	if (n > LOT)
+		n = LOT;
 #ifdef KORVUM_SSSE3
-	if (jeu == AVX2)
-		return balayeravx2(p, cr);
-	if (jeu == SSSE3)
-		return balayerssse3(p, cr);
+	if (jeu == AVX2) {
+		balayeravx2(p, cr, m, n);
+		return n;
+	}
+	if (jeu == SSSE3) {
+		balayerssse3(p, cr, m, n);
+		return n;
+	}
 #endif
-	return balayerbase(p, cr);
+	for (size_t i = 0; i < n; i++)
+		m[i] = balayerbase(p + 64 * i, cr);
+	return n;
 }
 
 /* The bytes that need attention among the 64 at p, as balayer finds them. */
@@ -186,17 +207,23 @@ signes(const char *p)
 #ifdef KORVUM_SSSE3
 	if (jeu == AVX2)
 		return signesavx2(p);
+	if (jeu == SSSE3) {
+		Masques m;
+		balayerssse3(p, false, &m, 1);
+		return m.sigs;
+	}
 #endif
-	return balayer(p, false).sigs;
+	return balayerbase(p, false).sigs;
 }
 
-/* balayer with SSE2, or byte by byte. */
+/* A block of balayer's sweep with SSE2, or byte by byte. */
 static inline Masques
 balayerbase(const char *p, bool cr)
 {
-	Masques m = {0, 0, 0};
+	Masques m = {0, 0, 0, 0};
 #ifdef KORVUM_SSE2
 	const __m128i c1f = _mm_set1_epi8(0x1f);
+	const __m128i sep = _mm_set1_epi8(octetvu);
 	for (int i = 0; i < 64; i += 16) {
 		__m128i v =
 		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
@@ -219,6 +246,9 @@ balayerbase(const char *p, bool cr)
 		              _mm_or_si128(a, h))
 		          << i;
 		m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v) << i;
+		m.seps |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		              _mm_cmpeq_epi8(v, sep))
+		          << i;
 	}
 #else
 	for (int i = 0; i < 64; i++) {
@@ -226,6 +256,7 @@ balayerbase(const char *p, bool cr)
 		m.fins |= (std::uint64_t)(b == '\n' || (cr && b == '\r')) << i;
 		m.sigs |= (std::uint64_t)SIGNE.t[b] << i;
 		m.hauts |= (std::uint64_t)(b >= 0x80) << i;
+		m.seps |= (std::uint64_t)(p[i] == octetvu) << i;
 	}
 #endif
 	return m;
@@ -255,9 +286,12 @@ static constexpr struct ClassesSignes {
 	return c;
 }();
 
-/* balayerbase, with SSSE3: the bytes that need attention by their classes. */
-__attribute__((target("ssse3"))) static Masques
-balayerssse3(const char *p, bool cr)
+/*
+ * balayer's sweep of the n blocks at p, with SSSE3: the bytes that need
+ * attention by their classes.
+ */
+__attribute__((target("ssse3"))) static void
+balayerssse3(const char *p, bool cr, Masques *lot, size_t n)
 {
 	const __m128i bas =
 	    _mm_load_si128((const __m128i *)(const void *)CLASSES.bas);
@@ -266,25 +300,32 @@ balayerssse3(const char *p, bool cr)
 	const __m128i f = _mm_set1_epi8(0x0f), lf = _mm_set1_epi8('\n');
 	const __m128i r = _mm_set1_epi8(cr ? '\r' : '\n');
 	const __m128i x7f = _mm_set1_epi8(0x7f);
-	Masques m = {0, 0, 0};
+	const __m128i sep = _mm_set1_epi8(octetvu);
 
-	for (int i = 0; i < 64; i += 16) {
-		__m128i v =
-		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
-		__m128i c =
-		    _mm_and_si128(_mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
-		        _mm_shuffle_epi8(
-		            haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
-		m.fins |=
-		    (std::uint64_t)(unsigned)_mm_movemask_epi8(_mm_or_si128(
-		        _mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, r)))
-		    << i;
-		m.sigs |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-		              _mm_adds_epu8(c, x7f))
-		          << i;
-		m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v) << i;
+	for (size_t j = 0; j < n; j++, p += 64) {
+		Masques m = {0, 0, 0, 0};
+		for (int i = 0; i < 64; i += 16) {
+			__m128i v = _mm_loadu_si128(
+			    (const __m128i *)(const void *)(p + i));
+			__m128i c = _mm_and_si128(
+			    _mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
+			    _mm_shuffle_epi8(
+			        haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
+			m.fins |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+			              _mm_or_si128(_mm_cmpeq_epi8(v, lf),
+			                  _mm_cmpeq_epi8(v, r)))
+			          << i;
+			m.sigs |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+			              _mm_adds_epu8(c, x7f))
+			          << i;
+			m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v)
+			           << i;
+			m.seps |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+			              _mm_cmpeq_epi8(v, sep))
+			          << i;
+		}
+		lot[j] = m;
 	}
-	return m;
 }
 
 /*
@@ -309,25 +350,51 @@ classesavx2(const char *p)
 }
 
 /* balayerssse3, with AVX2: the same classes, 32 bytes a step. */
-__attribute__((target("avx2"))) static Masques
-balayeravx2(const char *p, bool cr)
+__attribute__((target("avx2"))) static void
+balayeravx2(const char *p, bool cr, Masques *lot, size_t n)
 {
 	const __m256i lf = _mm256_set1_epi8('\n');
 	const __m256i r = _mm256_set1_epi8(cr ? '\r' : '\n');
-	Masques m = {0, 0, 0};
+	const __m256i sep = _mm256_set1_epi8(octetvu);
 
-	for (int i = 0; i < 64; i += 32) {
-		__m256i v =
-		    _mm256_loadu_si256((const __m256i *)(const void *)(p + i));
-		m.fins |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
-		              _mm256_or_si256(_mm256_cmpeq_epi8(v, lf),
-		                  _mm256_cmpeq_epi8(v, r)))
-		          << i;
-		m.sigs |= (std::uint64_t)classesavx2(p + i) << i;
-		m.hauts |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(v)
-		           << i;
+	for (size_t j = 0; j < n; j++, p += 64) {
+		Masques m = {0, 0, 0, 0};
+		for (int i = 0; i < 64; i += 32) {
+			__m256i v = _mm256_loadu_si256(
+			    (const __m256i *)(const void *)(p + i));
+			m.fins |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+			              _mm256_or_si256(_mm256_cmpeq_epi8(v, lf),
+			                  _mm256_cmpeq_epi8(v, r)))
+			          << i;
+			m.sigs |= (std::uint64_t)classesavx2(p + i) << i;
+			m.hauts |=
+			    (std::uint64_t)(unsigned)_mm256_movemask_epi8(v)
+			    << i;
+			m.seps |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+			              _mm256_cmpeq_epi8(v, sep))
+			          << i;
+		}
+		lot[j] = m;
 	}
-	return m;
+}
+
+/* cherchebloc with AVX2, 64 bytes in two steps. */
+__attribute__((target("avx2"))) static const char *
+cherchebloc2(const char *p, const char *fin, int c)
+{
+	const __m256i v = _mm256_set1_epi8((char)c);
+
+	for (; p < fin; p += 64) {
+		__m256i a = _mm256_cmpeq_epi8(
+		    _mm256_loadu_si256((const __m256i *)(const void *)p), v);
+		__m256i b = _mm256_cmpeq_epi8(
+		    _mm256_loadu_si256((const __m256i *)(const void *)(p + 32)),
+		    v);
+		if (!_mm256_testz_si256(
+		        _mm256_or_si256(a, b), _mm256_or_si256(a, b)))
+			return cherche(p, fin, c);
+	}
+	return nullptr;
 }
 
 /* The bytes that need attention among the 64 at p, with AVX2. */
@@ -421,6 +488,10 @@ cherche(const char *p, const char *fin, int c)
 static const char *
 cherchebloc(const char *p, const char *fin, int c)
 {
+#ifdef KORVUM_SSSE3
+	if (jeu == AVX2)
+		return cherchebloc2(p, fin, c);
+#endif
 #ifdef KORVUM_SSE2
 	const __m128i v = _mm_set1_epi8((char)c);
 	for (; p < fin; p += 64) {
@@ -447,15 +518,20 @@ cherchebloc(const char *p, const char *fin, int c)
  * of the line.  A separator windows-1252 has is its byte, found by a byte
  * scan while no escape is held; one it lacks can then not be there.  Once
  * escapes are held, a separator above 127 is looked for character by
- * character, so that no byte of an escape is taken for it.
+ * character, so that no byte of an escape is taken for it.  vu, unless
+ * nullptr, is where the sweep found the line's first separator, which may
+ * stand before s when it is a blank, or past fin when it found none.
  */
 static const char *
-cherchesepar(const char *s, const char *fin, size_t *n)
+cherchesepar(const char *s, const char *fin, size_t *n, const char *vu)
 {
+	*n = 1;
+	if (vu != nullptr && vu >= s)
+		return vu < fin ? vu : nullptr;
+
 	bool decode = decodee();
 	int b = octetsep[decode];
 
-	*n = 1;
 	if (separ == 0) {
 		*n = 0;
 		return fin;
@@ -515,10 +591,12 @@ ascii7(size_t base, std::uint64_t siens)
  * Handle one line of the source: its text is [s, fin), without its line
  * end; lf tells whether the text ended at a line end (and not at a zero
  * byte or at the end of the source); signe is its first byte that needs
- * attention, or where it may stand (fin when there is none).
+ * attention, or where it may stand (fin when there is none); sep is
+ * where the sweep found its first separator (see cherchesepar).
  */
 static void
-traiter(const char *s, const char *fin, bool lf, const char *signe)
+traiter(
+    const char *s, const char *fin, bool lf, const char *signe, const char *sep)
 {
 	ligne++;
 	s = debutchaine(s, fin);
@@ -530,7 +608,7 @@ traiter(const char *s, const char *fin, bool lf, const char *signe)
 	}
 	fin = rtrim(s, fin);
 	size_t n;
-	const char *p = cherchesepar(s, fin, &n);
+	const char *p = cherchesepar(s, fin, &n, sep);
 	if (p == nullptr) {
 		avertir();
 		return;
@@ -580,12 +658,14 @@ premiersigne(const char *s, const char *fin)
  * bytes are tampon[debut, fin).  Lines are found 64 bytes at a time (see
  * balayer): m holds, for tampon[base, base + 64), one bit for each line
  * end not yet handled, for each byte that needs attention (a zero byte,
- * or one the document cannot take as it is), and for each byte above
- * 127, that no handled line holds.  sale and eleve tell that the line
- * begun at debut holds one of the last two before base.  A line without
- * the first is written as it stands; a line without the last is ASCII.
- * A line that does not fit is moved to the front of the buffer, which
- * doubles when the line fills it.
+ * or one the document cannot take as it is), for each byte above 127, and
+ * for each separator, that no handled line holds; it comes from lot,
+ * swept a few blocks ahead.  sale and eleve tell that the line begun at
+ * debut holds one of the second and third before base.  A line with no
+ * byte that needs attention is written as it stands; a line with no byte
+ * above 127 is ASCII; a line whose separator the sweep found needs no
+ * search of its own.  A line that does not fit is moved to the front of
+ * the buffer, which doubles when the line fills it.
  *
  * The lines end at LF (a run of CRs before it is part of the line end),
  * unless the start of the text holds CRs and not a single LF: then at CR
@@ -599,14 +679,18 @@ convertir()
 {
 	size_t debut = 0, fin = 0, base = 0, haut = NULLE;
 	size_t premier = 0; /* the first byte above 127 before base, if eleve */
-	Masques m = {0, 0, 0};
-	char fl = '\0'; /* '\n' or '\r' once the line ends are known */
+	size_t sepavant = NULLE; /* the line's first separator before base */
+	Masques m = {0, 0, 0, 0}, lot[LOT];
+	size_t k = 0, nlot = 0; /* m is lot[k] as swept, of nlot */
+	char fl = '\0';         /* '\n' or '\r' once the line ends are known */
 	bool epuise = false, connu = true, sale = false, eleve = false;
 	bool saut =
 	    false; /* an LF at debut ends the line before, with its CR */
 
 	octetsep[0] = octet1252(separ);
 	octetsep[1] = octetinterne(separ);
+	sepbalaye = separ != 0 && separ < 0x80;
+	octetvu = sepbalaye ? (char)separ : '\n'; /* never in a line */
 	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
 	                      decoderlignes), beside a line begun */
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
@@ -618,13 +702,21 @@ convertir()
 				premier =
 				    base + (size_t)std::countr_zero(m.hauts);
 			eleve = eleve || m.hauts != 0;
+			if (sepavant == NULLE && m.seps != 0)
+				sepavant =
+				    base + (size_t)std::countr_zero(m.seps);
 			base += 64;
-			m = balayer(tampon + base, fl == '\r');
+			if (++k == nlot) {
+				nlot = balayer(tampon + base, tampon + fin,
+				    fl == '\r', lot);
+				k = 0;
+			}
+			m = lot[k];
 		}
 		bool bout = m.fins != 0;
 		size_t e = bout ? base + (size_t)std::countr_zero(m.fins) : fin;
 		std::uint64_t avantici = (m.fins & (0 - m.fins)) - 1;
-		const char *s, *f, *h, *signe;
+		const char *s, *f, *h, *signe, *sep = nullptr;
 		bool ascii, lf, revoir = false;
 
 		if (bout && fl == '\n' && connu && !sale &&
@@ -642,6 +734,15 @@ convertir()
 				f--;
 			signe = f;
 			lf = true;
+			if (sepbalaye) {
+				std::uint64_t seps = m.seps & avantici;
+				sep = sepavant != NULLE ? tampon + sepavant
+				      : seps != 0       ? tampon + base +
+				                        std::countr_zero(seps)
+				                  : tampon + e;
+			}
+			m.seps &= ~avantici;
+			sepavant = NULLE;
 			m.hauts &= ~avantici;
 			m.fins &= m.fins - 1;
 			eleve = false;
@@ -666,6 +767,8 @@ convertir()
 			bool entier = !sale && bout;
 			m.sigs &= 0 - (ici << 1);
 			m.hauts &= 0 - (ici << 1);
+			m.seps &= 0 - (ici << 1);
+			sepavant = NULLE;
 			m.fins &= m.fins - 1;
 			sale = eleve = false;
 			if (saut && bout && e == debut && tampon[e] == '\n') {
@@ -702,6 +805,8 @@ convertir()
 				if (haut != NULLE)
 					haut -= debut;
 				premier -= eleve ? debut : 0;
+				if (sepavant != NULLE)
+					sepavant -= debut;
 				base = base > debut ? base - debut : 0;
 				debut = 0;
 			}
@@ -747,23 +852,29 @@ convertir()
 				         : '\n';
 				base = 0; /* sweep again, for CRs */
 				sale = eleve = false;
+				sepavant = NULLE;
 			}
 			if (!connu && haut != NULLE && fl != '\0')
 				connu =
 				    deciderdebut(tampon + debut, tampon + haut,
 				        tampon + fin, epuise, fl == '\r');
 			std::memset(tampon + fin, 0, MARGE);
-			m = balayer(tampon + base, fl == '\r');
+			nlot = balayer(
+			    tampon + base, tampon + fin, fl == '\r', lot);
+			k = 0;
+			m = lot[0];
 			continue;
 		}
 
 		s = sansmarque(s, f);
 		size_t avant = echappes;
 		const char *d = texteligne(s, h < s ? s : h, f, &f, ascii);
-		if (d != s)
+		if (d != s) {
 			signe = echappes != avant || revoir ? premiersigne(d, f)
 			                                    : f;
-		traiter(d, f, lf, signe);
+			sep = nullptr;
+		}
+		traiter(d, f, lf, signe, sep);
 	}
 	std::free(tampon);
 	tampon = nullptr;
