@@ -719,10 +719,11 @@ convertir()
 		const char *s, *f, *h, *signe, *sep = nullptr;
 		bool ascii, lf, revoir = false;
 
-		if (bout && fl == '\n' && connu && !sale &&
+		if (bout && fl == '\n' && (connu || e < haut) && !sale &&
 		    (m.sigs & avantici) == 0) {
 			/* Most lines: ended by an LF, and holding nothing
-			 * that needs attention. */
+			 * that needs attention (nor, before the encoding is
+			 * known, a byte above 127). */
 			std::uint64_t hauts = m.hauts & avantici;
 			ascii = !eleve && hauts == 0;
 			s = tampon + debut;
