@@ -754,11 +754,11 @@ convertir()
 			std::uint64_t siens = m.sigs & avantici;
 			bool propre = !sale && siens == 0;
 			ascii = !eleve && (m.hauts & avantici) == 0;
-			/* the first byte above 127, when it is known */
-			size_t hors = eleve  ? premier
-			              : bout ? base + (size_t)std::countr_zero(
-			                                  m.hauts | ici)
-			                     : debut;
+			/* the first byte above 127, unless ascii (the bits
+			 * of the block past fin are clear) */
+			size_t hors = eleve ? premier
+			                    : base + (size_t)std::countr_zero(
+			                                 m.hauts | ici);
 			if (!bout) { /* the last line, without its line end */
 				propre = !sale && (m.sigs & entre(base, debut,
 				                                fin)) == 0;
@@ -868,8 +868,14 @@ convertir()
 		}
 
 		s = sansmarque(s, f);
+		if (!ascii && (h < s || h >= f)) {
+			/* a mark was dropped, or a zero byte ended the text */
+			size_t i = premierhaut(s, (size_t)(f - s));
+			ascii = i == NULLE;
+			h = ascii ? s : s + i;
+		}
 		size_t avant = echappes;
-		const char *d = texteligne(s, h < s ? s : h, f, &f, ascii);
+		const char *d = texteligne(s, h, f, &f, ascii);
 		if (d != s) {
 			signe = echappes != avant || revoir ? premiersigne(d, f)
 			                                    : f;

@@ -330,8 +330,8 @@ tenue(const char *s)
  * above 127) or windows-1252; or its UTF-8 decoded into windows-1252
  * with escapes, then in a buffer of its own, with MARGE bytes past its
  * end.  A line of an 8-bit source is read in what classer says; when it
- * does not tell, in what the last line that told was in.  No byte before
- * h is above 127.
+ * does not tell, in what the last line that told was in.  Unless ascii,
+ * h is the line's first byte above 127.
  */
 const char *
 texteligne(
@@ -350,8 +350,7 @@ texteligne(
 	 * would first (the byte at fin, a line end or zero, is no
 	 * continuation byte). */
 	const auto *u = (const unsigned char *)h;
-	if (u < (const unsigned char *)fin && u[0] >= 0x80 &&
-	    (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80)) {
+	if (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80) {
 		avant = CP1252;
 		return s;
 	}

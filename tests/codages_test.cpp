@@ -237,6 +237,12 @@ TEST_F(Korvum, EachLineIsReadInItsEncoding)
 	            "-->\r\n" + fiche("caf\xe9", "coffee") +
 	            fiche("\x80&#129;", "\x9f\xff"),
 	        ""},
+	    {"a line in doubt after a marked ANSI one", {";"},
+	        ansi + BOM8 + "CAF\xc9\x85;coffee\n",
+	        dansansi + fiche("CAF\xc9\x85", "coffee"), ""},
+	    {"a zero byte hides what follows it", {";"},
+	        utf8 + "b;c\0\xe9x\nCAF\xc9\x85;y\n"s,
+	        dansutf8 + fiche("b", "c") + fiche("CAF&#581;", "y"), ""},
 	    {"a lead byte without its sequence", {";"},
 	        BOM8 + "\xc3;\xe2\x82x\xf0\n", fiche("\xc3", "\xe2\x82x\xf0"),
 	        ""},
