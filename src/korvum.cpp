@@ -7,6 +7,7 @@
 
 #include "extern.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdlib>
@@ -40,7 +41,7 @@ struct Masques {
 	std::uint64_t fins, sigs, hauts, seps;
 };
 
-enum { LOT = 16 }; /* blocks of 64 bytes swept in one go */
+enum { LOT = 64 }; /* blocks of 64 bytes swept in one go */
 
 static size_t balayer(const char *, const char *, bool, Masques *);
 static Masques balayerbase(const char *, bool);
@@ -50,6 +51,7 @@ static void balayeravx2(const char *, bool, Masques *, size_t);
 static std::uint64_t signesavx2(const char *);
 static const char *cherchebloc2(const char *, const char *, int);
 #endif
+static size_t position(size_t, std::uint64_t);
 static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
@@ -406,6 +408,18 @@ signesavx2(const char *p)
 #endif
 
 /*
+ * Where the first byte that bits marks in the 64-byte block at base
+ * stands, or NULLE when it marks none: without a branch, as whether a
+ * block holds one follows no pattern.
+ */
+static inline size_t
+position(size_t base, std::uint64_t bits)
+{
+	return (base + (size_t)std::countr_zero(bits | 1ull << 63)) |
+	       (0 - (size_t)(bits == 0));
+}
+
+/*
  * The bits of a 64-byte block at base for the bytes of [a, b), a and b
  * within or around it.
  */
@@ -627,7 +641,7 @@ sansmarque(const char *s, const char *fin)
 {
 	const auto *u = (const unsigned char *)s;
 
-	if (u[0] < 0x80)
+	if (u[0] != 0xef && u[0] != ECH) /* how each mark begins */
 		return s;
 	if (huitbits() && !tenue(s))
 		return marqueutf8(s, (size_t)(fin - s)) ? s + 3 : s;
@@ -660,8 +674,9 @@ premiersigne(const char *s, const char *fin)
  * end not yet handled, for each byte that needs attention (a zero byte,
  * or one the document cannot take as it is), for each byte above 127, and
  * for each separator, that no handled line holds; it comes from lot,
- * swept a few blocks ahead.  sale and eleve tell that the line begun at
- * debut holds one of the second and third before base.  A line with no
+ * swept a few blocks ahead.  sale tells that the line begun at debut
+ * holds one of the second before base; premier and sepavant are where it
+ * holds its first of the third and fourth there, or NULLE.  A line with no
  * byte that needs attention is written as it stands; a line with no byte
  * above 127 is ASCII; a line whose separator the sweep found needs no
  * search of its own.  A line that does not fit is moved to the front of
@@ -678,12 +693,13 @@ static void
 convertir()
 {
 	size_t debut = 0, fin = 0, base = 0, haut = NULLE;
-	size_t premier = 0; /* the first byte above 127 before base, if eleve */
+	size_t premier = NULLE;  /* the line's first byte above 127 before
+	                            base */
 	size_t sepavant = NULLE; /* the line's first separator before base */
 	Masques m = {0, 0, 0, 0}, lot[LOT];
 	size_t k = 0, nlot = 0; /* m is lot[k] as swept, of nlot */
 	char fl = '\0';         /* '\n' or '\r' once the line ends are known */
-	bool epuise = false, connu = true, sale = false, eleve = false;
+	bool epuise = false, connu = true, sale = false;
 	bool saut =
 	    false; /* an LF at debut ends the line before, with its CR */
 
@@ -698,13 +714,8 @@ convertir()
 	for (;;) {
 		while (m.fins == 0 && base + 64 < fin) {
 			sale = sale || m.sigs != 0;
-			if (!eleve && m.hauts != 0)
-				premier =
-				    base + (size_t)std::countr_zero(m.hauts);
-			eleve = eleve || m.hauts != 0;
-			if (sepavant == NULLE && m.seps != 0)
-				sepavant =
-				    base + (size_t)std::countr_zero(m.seps);
+			premier = std::min(premier, position(base, m.hauts));
+			sepavant = std::min(sepavant, position(base, m.seps));
 			base += 64;
 			if (++k == nlot) {
 				nlot = balayer(tampon + base, tampon + fin,
@@ -723,55 +734,57 @@ convertir()
 		    (m.sigs & avantici) == 0) {
 			/* Most lines: ended by an LF, and holding nothing
 			 * that needs attention (nor, before the encoding is
-			 * known, a byte above 127). */
+			 * known, a byte above 127).  Their first byte above
+			 * 127 and first separator, or their end when they
+			 * hold none, are found without a branch, as lines
+			 * with and without them come in no order. */
+			std::uint64_t ici = avantici + 1; /* e's bit */
 			std::uint64_t hauts = m.hauts & avantici;
-			ascii = !eleve && hauts == 0;
+			ascii = (premier == NULLE) & (hauts == 0);
 			s = tampon + debut;
 			f = tampon + e;
-			h = eleve   ? tampon + premier
-			    : ascii ? s
-			            : tampon + base + std::countr_zero(hauts);
+			h = tampon +
+			    std::min(premier,
+			        base + (size_t)std::countr_zero(hauts | ici));
 			while (f > s && f[-1] == '\r')
 				f--;
 			signe = f;
 			lf = true;
-			if (sepbalaye) {
-				std::uint64_t seps = m.seps & avantici;
-				sep = sepavant != NULLE ? tampon + sepavant
-				      : seps != 0       ? tampon + base +
-				                        std::countr_zero(seps)
-				                  : tampon + e;
-			}
+			if (sepbalaye)
+				sep =
+				    tampon +
+				    std::min(sepavant,
+				        base + (size_t)std::countr_zero(
+				                   (m.seps & avantici) | ici));
 			m.seps &= ~avantici;
-			sepavant = NULLE;
 			m.hauts &= ~avantici;
 			m.fins &= m.fins - 1;
-			eleve = false;
+			premier = sepavant = NULLE;
 			debut = e + 1;
 		} else if (fl != '\0' && (bout || (epuise && debut < fin)) &&
 		           (connu || e < haut)) {
 			std::uint64_t ici = avantici + 1; /* e's bit */
 			std::uint64_t siens = m.sigs & avantici;
 			bool propre = !sale && siens == 0;
-			ascii = !eleve && (m.hauts & avantici) == 0;
+			ascii = premier == NULLE && (m.hauts & avantici) == 0;
 			/* the first byte above 127, unless ascii (the bits
 			 * of the block past fin are clear) */
-			size_t hors = eleve ? premier
-			                    : base + (size_t)std::countr_zero(
-			                                 m.hauts | ici);
+			size_t hors = std::min(premier,
+			    base + (size_t)std::countr_zero(m.hauts | ici));
 			if (!bout) { /* the last line, without its line end */
 				propre = !sale && (m.sigs & entre(base, debut,
 				                                fin)) == 0;
-				ascii = !eleve && (m.hauts & entre(base, debut,
-				                                 fin)) == 0;
+				ascii =
+				    premier == NULLE &&
+				    (m.hauts & entre(base, debut, fin)) == 0;
 			}
 			bool entier = !sale && bout;
 			m.sigs &= 0 - (ici << 1);
 			m.hauts &= 0 - (ici << 1);
 			m.seps &= 0 - (ici << 1);
-			sepavant = NULLE;
 			m.fins &= m.fins - 1;
-			sale = eleve = false;
+			premier = sepavant = NULLE;
+			sale = false;
 			if (saut && bout && e == debut && tampon[e] == '\n') {
 				saut = false; /* the LF of a CR LF */
 				debut = e + 1;
@@ -805,7 +818,8 @@ convertir()
 				fin -= debut;
 				if (haut != NULLE)
 					haut -= debut;
-				premier -= eleve ? debut : 0;
+				if (premier != NULLE)
+					premier -= debut;
 				if (sepavant != NULLE)
 					sepavant -= debut;
 				base = base > debut ? base - debut : 0;
@@ -852,8 +866,8 @@ convertir()
 				         ? '\r'
 				         : '\n';
 				base = 0; /* sweep again, for CRs */
-				sale = eleve = false;
-				sepavant = NULLE;
+				sale = false;
+				premier = sepavant = NULLE;
 			}
 			if (!connu && haut != NULLE && fl != '\0')
 				connu =
@@ -868,7 +882,7 @@ convertir()
 		}
 
 		s = sansmarque(s, f);
-		if (!ascii && (h < s || h >= f)) {
+		if ((h < s || h >= f) & !ascii) {
 			/* a mark was dropped, or a zero byte ended the text */
 			size_t i = premierhaut(s, (size_t)(f - s));
 			ascii = i == NULLE;
