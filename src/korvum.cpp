@@ -415,7 +415,7 @@ signesavx2(const char *p)
 static inline size_t
 position(size_t base, std::uint64_t bits)
 {
-	return (base + (size_t)std::countr_zero(bits | 1ull << 63)) |
+	return (base + (size_t)__builtin_ctzll(bits | 1ull << 63)) |
 	       (0 - (size_t)(bits == 0));
 }
 
@@ -745,7 +745,7 @@ convertir()
 			f = tampon + e;
 			h = tampon +
 			    std::min(premier,
-			        base + (size_t)std::countr_zero(hauts | ici));
+			        base + (size_t)__builtin_ctzll(hauts | ici));
 			while (f > s && f[-1] == '\r')
 				f--;
 			signe = f;
@@ -754,7 +754,7 @@ convertir()
 				sep =
 				    tampon +
 				    std::min(sepavant,
-				        base + (size_t)std::countr_zero(
+				        base + (size_t)__builtin_ctzll(
 				                   (m.seps & avantici) | ici));
 			m.seps &= ~avantici;
 			m.hauts &= ~avantici;
