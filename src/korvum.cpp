@@ -727,6 +727,7 @@ convertir()
 		bool bout = m.fins != 0;
 		size_t e = bout ? base + (size_t)std::countr_zero(m.fins) : fin;
 		std::uint64_t avantici = (m.fins & (0 - m.fins)) - 1;
+		std::uint64_t ici = avantici + 1; /* e's bit, or 0 */
 		const char *s, *f, *h, *signe, *sep = nullptr;
 		bool ascii, lf, revoir = false;
 
@@ -738,7 +739,6 @@ convertir()
 			 * 127 and first separator, or their end when they
 			 * hold none, are found without a branch, as lines
 			 * with and without them come in no order. */
-			std::uint64_t ici = avantici + 1; /* e's bit */
 			std::uint64_t hauts = m.hauts & avantici;
 			ascii = (premier == NULLE) & (hauts == 0);
 			s = tampon + debut;
@@ -763,7 +763,6 @@ convertir()
 			debut = e + 1;
 		} else if (fl != '\0' && (bout || (epuise && debut < fin)) &&
 		           (connu || e < haut)) {
-			std::uint64_t ici = avantici + 1; /* e's bit */
 			std::uint64_t siens = m.sigs & avantici;
 			bool propre = !sale && siens == 0;
 			ascii = premier == NULLE && (m.hauts & avantici) == 0;
