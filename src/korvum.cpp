@@ -32,7 +32,6 @@ static char *tampon;    /* read buffer; grows with the longest line */
 static size_t taille;   /* its size */
 static int octetsep[2]; /* the byte that stands for separ, or -1: in a
                            line as it is, and in one held decoded */
-static bool sepbalaye;  /* the sweep finds separ, which is ASCII */
 static char octetvu;    /* the byte the sweep finds as a separator */
 
 static void avertir();
@@ -174,7 +173,7 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
  * Sweep the bytes from p, 64 at a time, into m, one bit a byte, the first
  * byte's the lowest: the line ends (LF, and CR too when cr), the bytes
  * that need attention (SIGNE, in defs.h), the bytes above 127, and the
- * bytes octetvu, which are separators when sepbalaye.  Sweeps the blocks
+ * bytes octetvu, the separator's when it is ASCII.  Sweeps the blocks
  * that begin before fin, LOT at most and one at least, and returns how
  * many; the last may look at up to 63 bytes past fin.  A few blocks in a
  * go keep the sweep's constants in registers.  With the vector steps of
@@ -705,8 +704,9 @@ convertir()
 
 	octetsep[0] = octet1252(separ);
 	octetsep[1] = octetinterne(separ);
-	sepbalaye = separ != 0 && separ < 0x80;
-	octetvu = sepbalaye ? (char)separ : '\n'; /* never in a line */
+	/* The sweep finds an ASCII separator; LF is never in a line. */
+	const bool sepbalaye = separ != 0 && separ < 0x80;
+	octetvu = sepbalaye ? (char)separ : '\n';
 	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
 	                      decoderlignes), beside a line begun */
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
