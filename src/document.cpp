@@ -19,6 +19,7 @@ static size_t doclen;
 static char *champs[2]; /* a large record's fields as written */
 static size_t placechamps[2];
 static const char F[] = "<F><Q>", QR[] = "</Q><R>", FF[] = "</R></F>\r\n";
+static_assert(sizeof F + sizeof QR + sizeof FF - 3 == TAILLEFICHE);
 static bool interdit; /* a forbidden character was replaced on this line */
 
 static void morceaux(const char *, size_t, const char *, size_t, const char *);
@@ -100,30 +101,57 @@ balise(const char *s, size_t n, bool lf)
 /*
  * Append the record <F><Q>q</Q><R>r</R></F> and its line end; the first
  * byte of theirs that needs attention stands at signe, or past them.
- * Fields that hold none are copied as they stand,
- * most records in one go into the buffer; others go through morceaux.
+ * Fields that hold none are copied as they stand, most records in one go
+ * into the buffer; others go through morceaux.
  */
 void
 enregistrement(
     const char *q, size_t nq, const char *r, size_t nr, const char *signe)
 {
-	size_t n = sizeof F - 1 + nq + sizeof QR - 1 + nr + sizeof FF - 1;
-
-	if (signe < r + nr || !lecteurlibre() || n > TAILLEDOC - doclen) {
+	if (signe < r + nr || !lecteurlibre() ||
+	    TAILLEFICHE + nq + nr > TAILLEDOC - doclen) {
 		morceaux(q, nq, r, nr, signe);
 		return;
 	}
-	char *p = doc + doclen;
-	std::memcpy(p, F, sizeof F - 1);
-	p += sizeof F - 1;
-	copie(p, q, nq);
-	p += nq;
-	std::memcpy(p, QR, sizeof QR - 1);
-	p += sizeof QR - 1;
-	copie(p, r, nr);
-	p += nr;
-	std::memcpy(p, FF, sizeof FF - 1);
-	doclen += n;
+	doclen = (size_t)(fiche(doc + doclen, q, nq, r, nr) - doc);
+}
+
+/*
+ * Where the next piece goes in the buffer, and in *fin where its room
+ * ends, for fiche; rendre says how much was written there.
+ */
+char *
+place(char **fin)
+{
+	*fin = doc + TAILLEDOC;
+	return doc + doclen;
+}
+
+void
+rendre(char *d)
+{
+	doclen = (size_t)(d - doc);
+}
+
+/*
+ * Write at d the record of the fields [q, q + nq) and [r, r + nr), which
+ * hold nothing that needs attention, and say where it ends: TAILLEFICHE
+ * bytes and the fields', and up to 31 more past the end may be written.
+ * The reader must be free (see lecteurlibre).
+ */
+char *
+fiche(char *d, const char *q, size_t nq, const char *r, size_t nr)
+{
+	std::memcpy(d, F, sizeof F - 1);
+	d += sizeof F - 1;
+	copie(d, q, nq);
+	d += nq;
+	std::memcpy(d, QR, sizeof QR - 1);
+	d += sizeof QR - 1;
+	copie(d, r, nr);
+	d += nr;
+	std::memcpy(d, FF, sizeof FF - 1);
+	return d + sizeof FF - 1;
 }
 
 /*

@@ -55,6 +55,10 @@ void ouvrirdocument();
 void fermerdocument();
 void balise(const char *, size_t, bool);
 void enregistrement(const char *, size_t, const char *, size_t, const char *);
+char *place(char **);
+void rendre(char *);
+char *fiche(char *, const char *, size_t, const char *, size_t);
+inline constexpr size_t TAILLEFICHE = 23; /* a record's bytes but its fields' */
 
 /* lecteur.cpp */
 void ouvrirlecteur();
@@ -79,6 +83,7 @@ bool decodee();
 bool deciderdebut(const char *, const char *, const char *, bool, bool);
 size_t decoderlignes(char *, size_t, size_t);
 bool tenue(const char *);
+bool telle(const char *, const char *);
 const char *texteligne(
     const char *, const char *, const char *, const char **, bool);
 

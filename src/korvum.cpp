@@ -40,7 +40,8 @@ struct Masques {
 	std::uint64_t fins, sigs, hauts, seps;
 };
 
-enum { LOT = 64 }; /* blocks of 64 bytes swept in one go */
+enum { LOT = 64 };  /* blocks of 64 bytes swept in one go */
+enum { REPOS = 8 }; /* lines that clairs leaves alone when it takes none */
 
 static size_t balayer(const char *, const char *, bool, Masques *);
 static Masques balayerbase(const char *, bool);
@@ -63,6 +64,7 @@ static void traiter(
     const char *, const char *, bool, const char *, const char *);
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
+static size_t clairs(size_t, size_t, const Masques *, size_t);
 static void convertir();
 
 /*
@@ -175,9 +177,9 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
  * that need attention (SIGNE, in defs.h), the bytes above 127, and the
  * bytes octetvu, the separator's when it is ASCII.  Sweeps the blocks
  * that begin before fin, LOT at most and one at least, and returns how
- * many; the last may look at up to 63 bytes past fin.  A few blocks in a
- * go keep the sweep's constants in registers.  With the vector steps of
- * jeu; signes takes the second only, for a field.
+ * many, and leaves m[n] clear; the last may look at up to 63 bytes past
+ * fin.  A few blocks in a go keep the sweep's constants in registers.  With the
+ * vector steps of jeu; signes takes the second only, for a field.
  */
 static size_t
 balayer(const char *p, const char *fin, bool cr, Masques *m)
@@ -186,6 +188,7 @@ balayer(const char *p, const char *fin, bool cr, Masques *m)
 
 	if (n > LOT)
 		n = LOT;
+	m[n] = Masques{0, 0, 0, 0};
 #ifdef KORVUM_SSSE3
 	if (jeu == AVX2) {
 		balayeravx2(p, cr, m, n);
@@ -667,6 +670,86 @@ premiersigne(const char *s, const char *fin)
 }
 
 /*
+ * Handle the plain lines that come one after the other from tampon[debut]
+ * straight from the masks of the blocks lot[0, n), the first at base and
+ * debut within them: lines ended by an LF that hold no byte that needs
+ * attention (so no markup), and read as they stand (see telle).  Such a
+ * line is blank, or gives its record, written straight into the
+ * document's buffer, or its warning.  Most lines of a list are such
+ * lines; they take none of the bookkeeping of the line loop.  With a
+ * blank separator, a line with blanks to cut is left to the loop.
+ * Returns where the first line left to the loop begins, or the first
+ * that does not end within the blocks.  The separator is ASCII, and the
+ * reader free (see lecteurlibre).
+ */
+__attribute__((flatten)) static size_t
+clairs(size_t debut, size_t base, const Masques *lot, size_t n)
+{
+	const char *t = tampon + base;
+	size_t p = debut - base; /* the line's start, from t */
+	size_t k = p / 64, hs = NULLE, qs = NULLE; /* the line's first byte
+	                     above 127 and first separator in blocks before */
+	std::uint64_t pris = ~0ull << (p % 64);
+	Masques m = {lot[k].fins & pris, lot[k].sigs & pris,
+	    lot[k].hauts & pris, lot[k].seps & pris};
+	const bool sepblanc = separ == ' ' || separ == '\t';
+	char *limite, *d = place(&limite);
+
+	for (;;) {
+		if (m.fins == 0) { /* the line goes on in the next block */
+			if (m.sigs != 0 || ++k >= n)
+				break;
+			hs = std::min(hs, position(64 * (k - 1), m.hauts));
+			qs = std::min(qs, position(64 * (k - 1), m.seps));
+			m = lot[k];
+			continue;
+		}
+		std::uint64_t avant = (m.fins & (0 - m.fins)) - 1;
+		std::uint64_t ici = avant + 1; /* the line end's bit */
+		if ((m.sigs & avant) != 0)
+			break;
+		size_t e = 64 * k + (size_t)std::countr_zero(m.fins);
+		size_t h = std::min(hs,
+		    64 * k + (size_t)__builtin_ctzll((m.hauts & avant) | ici));
+		size_t q = std::min(qs,
+		    64 * k + (size_t)__builtin_ctzll((m.seps & avant) | ici));
+		const char *s = t + p, *f = t + e;
+		while (f > s && f[-1] == '\r')
+			f--;
+		if (f == s || blanc(*s) || blanc(f[-1])) {
+			/* A blank line, or blanks to cut: the separator
+			 * the sweep found is the line's unless blank. */
+			if (sepblanc)
+				break;
+			s = debutchaine(s, f);
+			f = s < f ? rtrim(s, f) : s;
+		}
+		if (s == f) {
+			ligne++; /* blank */
+		} else if (h < e && !telle(s, t + h)) {
+			break;
+		} else if (t + q < f) {
+			size_t nq = (size_t)(t + q - s);
+			size_t nr = (size_t)(f - t) - q - 1;
+			if (TAILLEFICHE + nq + nr > (size_t)(limite - d))
+				break;
+			d = fiche(d, s, nq, t + q + 1, nr);
+			ligne++;
+		} else {
+			ligne++;
+			avertir();
+		}
+		p = e + 1;
+		hs = qs = NULLE;
+		m.fins &= m.fins - 1;
+		m.hauts &= ~avant;
+		m.seps &= ~avant;
+	}
+	rendre(d);
+	return base + p;
+}
+
+/*
  * Read the source in blocks and hand each line to traiter.  The unhandled
  * bytes are tampon[debut, fin).  Lines are found 64 bytes at a time (see
  * balayer): m holds, for tampon[base, base + 64), one bit for each line
@@ -695,23 +778,48 @@ convertir()
 	size_t premier = NULLE;  /* the line's first byte above 127 before
 	                            base */
 	size_t sepavant = NULLE; /* the line's first separator before base */
-	Masques m = {0, 0, 0, 0}, lot[LOT];
+	Masques m = {0, 0, 0, 0}, lot[LOT + 1];
 	size_t k = 0, nlot = 0; /* m is lot[k] as swept, of nlot */
 	char fl = '\0';         /* '\n' or '\r' once the line ends are known */
 	bool epuise = false, connu = true, sale = false;
+	bool clair = false; /* plain lines may go by clairs */
+	size_t repos = 0;   /* lines to take the long way before it is
+	                       tried again, after it took none */
 	bool saut =
 	    false; /* an LF at debut ends the line before, with its CR */
 
 	octetsep[0] = octet1252(separ);
 	octetsep[1] = octetinterne(separ);
-	/* The sweep finds an ASCII separator; LF is never in a line. */
-	const bool sepbalaye = separ != 0 && separ < 0x80;
+	/* The sweep finds an ASCII separator but LF, which is never in a
+	 * line; LF stands for none. */
+	const bool sepbalaye = separ != 0 && separ < 0x80 && separ != '\n';
 	octetvu = sepbalaye ? (char)separ : '\n';
 	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
 	                      decoderlignes), beside a line begun */
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {
+		/* The plain lines that come next, unless the last try
+		 * took none. */
+		if (clair && repos == 0 && debut - base < 64 &&
+		    (connu || haut == NULLE) && lecteurlibre()) {
+			size_t b0 = base - 64 * k,
+			       d = clairs(debut, b0, lot, nlot);
+			if (d == debut)
+				repos = REPOS;
+			else {
+				debut = d;
+				k = std::min((d - b0) / 64, nlot - 1);
+				base = b0 + 64 * k;
+				m = lot[k];
+				std::uint64_t pris =
+				    d - base < 64 ? ~0ull << (d - base) : 0;
+				m.fins &= pris;
+				m.sigs &= pris;
+				m.hauts &= pris;
+				m.seps &= pris;
+			}
+		}
 		while (m.fins == 0 && base + 64 < fin) {
 			sale = sale || m.sigs != 0;
 			premier = std::min(premier, position(base, m.hauts));
@@ -868,6 +976,7 @@ convertir()
 				sale = false;
 				premier = sepavant = NULLE;
 			}
+			clair = fl == '\n' && sepbalaye;
 			if (!connu && haut != NULLE && fl != '\0')
 				connu =
 				    deciderdebut(tampon + debut, tampon + haut,
@@ -895,6 +1004,7 @@ convertir()
 			sep = nullptr;
 		}
 		traiter(d, f, lf, signe, sep);
+		repos -= repos > 0;
 	}
 	std::free(tampon);
 	tampon = nullptr;

@@ -324,6 +324,33 @@ tenue(const char *s)
 }
 
 /*
+ * Whether the line at s, whose first byte above 127 is at h, is handed
+ * over as it stands: held decoded already (for UTF-16, or in a run that
+ * decoderlignes decoded), or windows-1252 by that byte, as most
+ * windows-1252 lines tell, as classer would first (the byte after the
+ * text, a line end or zero, is no continuation byte).  Notes what such a
+ * line tells, and whether it is held decoded.
+ */
+bool
+telle(const char *s, const char *h)
+{
+	const auto *u = (const unsigned char *)h;
+
+	if ((interne = codage != HUIT))
+		return true;
+	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
+		interne = true;
+		avant = UTF8;
+		return true;
+	}
+	if (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80) {
+		avant = CP1252;
+		return true;
+	}
+	return false;
+}
+
+/*
  * The text of the line [s, fin), its end in *f: the line itself, held
  * decoded for UTF-16 or in a run that decoderlignes decoded, or as it is
  * for a line of an 8-bit source that is ASCII (ascii: it holds no byte
@@ -339,21 +366,8 @@ texteligne(
 {
 	*f = fin;
 	interne = codage != HUIT;
-	if (interne || ascii)
+	if (ascii || telle(s, h))
 		return s;
-	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
-		interne = true;
-		avant = UTF8;
-		return s;
-	}
-	/* Most windows-1252 lines tell at their first accent, as classer
-	 * would first (the byte at fin, a line end or zero, is no
-	 * continuation byte). */
-	const auto *u = (const unsigned char *)h;
-	if (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80) {
-		avant = CP1252;
-		return s;
-	}
 	size_t n = (size_t)(fin - s), lus = n, k = 0;
 	/* After a UTF-8 line, the decoding itself tells a windows-1252
 	 * line, by the first byte that is part of no sequence. */

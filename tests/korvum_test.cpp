@@ -61,6 +61,8 @@ TEST_F(Korvum, SeparatorArgument)
 	    {"TAB", {"\t"}, "a\tb c\n", fiche("a", "b c"), ""},
 	    {"a trailing blank separator is cut", {"\t"}, "a\t\n", "",
 	        pasdesepar(1)},
+	    {"LF, which ends every line, splits none", {"\n"}, "\n!;\nb \n!;\n",
+	        "", pasdesepar(2) + pasdesepar(3) + pasdesepar(4)},
 	    {"byte above 127", {"\xa4"},
 	        "caf\xe9\xa4"
 	        "coffee\n",
@@ -316,7 +318,8 @@ TEST_F(Korvum, OutputBufferEdges)
 }
 
 // Lines of every length across the source, so that line ends, CR LF pairs
-// and zero bytes fall on every offset of the blocks korvum reads.
+// and zero bytes fall on every offset of the blocks korvum reads and
+// sweeps.
 TEST_F(Korvum, LinesAcrossBlockBoundaries)
 {
 	std::string source, corps;
@@ -338,7 +341,22 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 			corps += fiche(q, r);
 		}
 	}
-	convertit({{"three megabytes", {";"}, source, corps, ""}});
+	std::vector<Cas> cas = {{"three megabytes", {";"}, source, corps, ""}};
+	// Records and markup lines that end on the last byte of each block
+	// swept, and of each run of blocks swept in one go, or a byte either
+	// side.
+	for (size_t n : {63, 64, 65}) {
+		std::string r(n - 3, 'r'),
+		    m = "<" + std::string(n - 4, 'm') + "/>";
+		source = corps = "";
+		while (source.size() < 2 * BLOC) {
+			source += "q;" + r + "\n" + m + "\n";
+			corps += fiche("q", r) + m + "\r\n";
+		}
+		cas.push_back({"lines of " + std::to_string(n) + " bytes",
+		    {";"}, source, corps, ""});
+	}
+	convertit(cas);
 }
 
 // Read blocks (BLOC) that end on every offset of a 64-byte stretch,
