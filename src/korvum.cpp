@@ -40,8 +40,11 @@ struct Masques {
 	std::uint64_t fins, sigs, hauts, seps;
 };
 
-enum { LOT = 64 };  /* blocks of 64 bytes swept in one go */
-enum { REPOS = 8 }; /* lines that clairs leaves alone when it takes none */
+enum { LOT = 64 }; /* blocks of 64 bytes swept in one go */
+enum {
+	REPRISE = 512
+}; /* bytes that clairs leaves alone after it took
+      no line */
 
 static size_t balayer(const char *, const char *, bool, Masques *);
 static Masques balayerbase(const char *, bool);
@@ -783,8 +786,8 @@ convertir()
 	char fl = '\0';         /* '\n' or '\r' once the line ends are known */
 	bool epuise = false, connu = true, sale = false;
 	bool clair = false; /* plain lines may go by clairs */
-	size_t repos = 0;   /* lines to take the long way before it is
-	                       tried again, after it took none */
+	size_t reprise = 0; /* where clairs is tried again after a try that
+	                       took no line */
 	bool saut =
 	    false; /* an LF at debut ends the line before, with its CR */
 
@@ -801,12 +804,12 @@ convertir()
 	for (;;) {
 		/* The plain lines that come next, unless the last try
 		 * took none. */
-		if (clair && repos == 0 && debut - base < 64 &&
+		if (clair && debut >= reprise && debut - base < 64 &&
 		    (connu || haut == NULLE) && lecteurlibre()) {
 			size_t b0 = base - 64 * k,
 			       d = clairs(debut, b0, lot, nlot);
 			if (d == debut)
-				repos = REPOS;
+				reprise = debut + REPRISE;
 			else {
 				debut = d;
 				k = std::min((d - b0) / 64, nlot - 1);
@@ -929,6 +932,7 @@ convertir()
 					premier -= debut;
 				if (sepavant != NULLE)
 					sepavant -= debut;
+				reprise = reprise > debut ? reprise - debut : 0;
 				base = base > debut ? base - debut : 0;
 				debut = 0;
 			}
@@ -1004,7 +1008,6 @@ convertir()
 			sep = nullptr;
 		}
 		traiter(d, f, lf, signe, sep);
-		repos -= repos > 0;
 	}
 	std::free(tampon);
 	tampon = nullptr;
