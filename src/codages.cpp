@@ -36,6 +36,8 @@ static size_t pasutf8(char *, const unsigned char *, unsigned char *);
 #ifdef KORVUM_SSSE3
 static size_t pasutf8ssse3(char *, const unsigned char *);
 static size_t pasutf8avx2(char *, const unsigned char *, size_t, size_t *);
+static size_t lotutf8avx2(
+    char *, const unsigned char *, const unsigned char *, size_t *);
 static size_t latinutf16avx2(
     char *, const unsigned char *, const unsigned char *, bool);
 #endif
@@ -350,7 +352,7 @@ pasutf8ssse3(char *d, const unsigned char *p)
  * many in *pris; a letter cut by the line's end fails it.  32 bytes are
  * read at p and written at d.
  */
-__attribute__((target("avx2"))) static size_t
+__attribute__((target("avx2"))) static inline size_t
 pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
 {
 	__m256i v = _mm256_loadu_si256((const __m256i *)(const void *)p);
@@ -409,6 +411,27 @@ pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
 	k += TRI.garde[g[3]];
 	return k - (32 - *pris); /* the bytes past the line were kept last */
 }
+
+/*
+ * pasutf8avx2's steps one after the other over [p, f), while they take
+ * their bytes: says how many bytes they made at d, and in *lus how many
+ * of p they took.
+ */
+__attribute__((target("avx2"))) static size_t
+lotutf8avx2(
+    char *d, const unsigned char *p, const unsigned char *f, size_t *lus)
+{
+	const unsigned char *p0 = p;
+	char *d0 = d;
+	size_t l, pris;
+
+	while (p < f && (l = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+		d += l;
+		p += pris;
+	}
+	*lus = (size_t)(p - p0);
+	return (size_t)(d - d0);
+}
 #endif
 
 /*
@@ -433,11 +456,10 @@ decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
 		size_t l8;
 #ifdef KORVUM_SSSE3
 		size_t pris;
-		if (jeu == AVX2 && suite == 0 && p >= essai &&
-		    (l8 = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
-			d += l8;
-			p += pris;
-			continue;
+		if (jeu == AVX2 && suite == 0 && p >= essai) {
+			d += lotutf8avx2(d, p, f, &pris);
+			if ((p += pris) == f)
+				break;
 		}
 		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 && p >= essai) {
 			if ((l8 = pasutf8ssse3(d, p)) > 0) {
