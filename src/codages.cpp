@@ -456,10 +456,14 @@ decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
 		size_t l8;
 #ifdef KORVUM_SSSE3
 		size_t pris;
-		if (jeu == AVX2 && suite == 0 && p >= essai) {
+		if (jeu == AVX2 && suite == 0 && p >= essai &&
+		    (l8 = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+			/* and the steps that follow, in a loop of their own */
+			d += l8;
+			p += pris;
 			d += lotutf8avx2(d, p, f, &pris);
-			if ((p += pris) == f)
-				break;
+			p += pris;
+			continue;
 		}
 		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 && p >= essai) {
 			if ((l8 = pasutf8ssse3(d, p)) > 0) {

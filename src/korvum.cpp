@@ -67,7 +67,13 @@ static void traiter(
     const char *, const char *, bool, const char *, const char *);
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
-static size_t clairs(size_t, size_t, const Masques *, size_t);
+static bool signesclairs(const char *, std::uint64_t);
+static char *fichesignes(
+    char *, const char *, size_t, const char *, size_t, const char *, char **);
+static size_t lignesclaires(
+    size_t, size_t, const Masques *, size_t, bool, bool *);
+static size_t clairs(size_t, size_t, const Masques *, size_t, bool *);
+static size_t clairsignes(size_t, size_t, const Masques *, size_t);
 static void convertir();
 
 /*
@@ -673,25 +679,62 @@ premiersigne(const char *s, const char *fin)
 }
 
 /*
+ * Whether every byte that bits marks in the 64 at b is '&', '<' or ']':
+ * signs that a field's record writes as a reader reads them, with
+ * nothing to report.
+ */
+static inline bool
+signesclairs(const char *b, std::uint64_t bits)
+{
+	for (; bits != 0; bits &= bits - 1) {
+		char c = b[std::countr_zero(bits)];
+		if (c != '&' && c != '<' && c != ']')
+			return false;
+	}
+	return true;
+}
+
+/*
+ * For clairsignes, which writes at d up to *limite: the record of fields
+ * that hold signs, written as a reader reads them (see enregistrement).
+ * Where clairsignes goes on writing and its limit, or nullptr when the
+ * reader is no longer free.
+ */
+static inline char *
+fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
+    const char *signe, char **limite)
+{
+	rendre(d);
+	enregistrement(q, nq, r, nr, signe);
+	d = place(limite);
+	return lecteurlibre() ? d : nullptr;
+}
+
+/*
  * Handle the plain lines that come one after the other from tampon[debut]
  * straight from the masks of the blocks lot[0, n), the first at base and
  * debut within them: lines ended by an LF that hold no byte that needs
- * attention (so no markup), and read as they stand (see telle).  Such a
- * line is blank, or gives its record, written straight into the
+ * attention, or, avecsignes, none but '&', '<' and ']' (see
+ * signesclairs), begin with no '<', and read as they stand (see telle).
+ * Such a line is blank, or gives its record, written straight into the
  * document's buffer, or its warning.  Most lines of a list are such
  * lines; they take none of the bookkeeping of the line loop.  With a
  * blank separator, a line with blanks to cut is left to the loop.
  * Returns where the first line left to the loop begins, or the first
- * that does not end within the blocks.  The separator is ASCII, and the
+ * that does not end within the blocks; *signe tells, without avecsignes,
+ * that it is left for its signs alone.  The separator is ASCII, and the
  * reader free (see lecteurlibre).
  */
-__attribute__((flatten)) static size_t
-clairs(size_t debut, size_t base, const Masques *lot, size_t n)
+__attribute__((always_inline)) static inline size_t
+lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
+    bool avecsignes, bool *signe)
 {
 	const char *t = tampon + base;
 	size_t p = debut - base; /* the line's start, from t */
-	size_t k = p / 64, hs = NULLE, qs = NULLE; /* the line's first byte
-	                     above 127 and first separator in blocks before */
+	size_t k = p / 64;
+	/* the line's first byte above 127, first separator and first sign
+	 * in the blocks before */
+	size_t hs = NULLE, qs = NULLE, ss = NULLE;
 	std::uint64_t pris = ~0ull << (p % 64);
 	Masques m = {lot[k].fins & pris, lot[k].sigs & pris,
 	    lot[k].hauts & pris, lot[k].seps & pris};
@@ -700,18 +743,29 @@ clairs(size_t debut, size_t base, const Masques *lot, size_t n)
 
 	for (;;) {
 		if (m.fins == 0) { /* the line goes on in the next block */
-			if (m.sigs != 0 || ++k >= n)
+			if (k + 1 >= n)
 				break;
-			hs = std::min(hs, position(64 * (k - 1), m.hauts));
-			qs = std::min(qs, position(64 * (k - 1), m.seps));
-			m = lot[k];
+			if (m.sigs != 0) {
+				*signe = signesclairs(t + 64 * k, m.sigs);
+				if (!avecsignes || !*signe)
+					break;
+				ss = std::min(ss, position(64 * k, m.sigs));
+			}
+			hs = std::min(hs, position(64 * k, m.hauts));
+			qs = std::min(qs, position(64 * k, m.seps));
+			m = lot[++k];
 			continue;
 		}
 		std::uint64_t avant = (m.fins & (0 - m.fins)) - 1;
 		std::uint64_t ici = avant + 1; /* the line end's bit */
-		if ((m.sigs & avant) != 0)
-			break;
-		size_t e = 64 * k + (size_t)std::countr_zero(m.fins);
+		size_t e = 64 * k + (size_t)std::countr_zero(m.fins), g = e;
+		if ((m.sigs & avant) != 0 || ss != NULLE) {
+			*signe = signesclairs(t + 64 * k, m.sigs & avant);
+			if (!avecsignes || !*signe)
+				break;
+			g = std::min(ss, 64 * k + (size_t)__builtin_ctzll(
+			                              (m.sigs & avant) | ici));
+		}
 		size_t h = std::min(hs,
 		    64 * k + (size_t)__builtin_ctzll((m.hauts & avant) | ici));
 		size_t q = std::min(qs,
@@ -729,27 +783,60 @@ clairs(size_t debut, size_t base, const Masques *lot, size_t n)
 		}
 		if (s == f) {
 			ligne++; /* blank */
-		} else if (h < e && !telle(s, t + h)) {
-			break;
+		} else if ((g < e && *s == '<') ||
+		           (h < e && !telle(s, t + h))) {
+			break; /* markup, or an encoding to tell */
 		} else if (t + q < f) {
 			size_t nq = (size_t)(t + q - s);
 			size_t nr = (size_t)(f - t) - q - 1;
-			if (TAILLEFICHE + nq + nr > (size_t)(limite - d))
+			if (g < e) {
+				ligne++;
+				d = fichesignes(
+				    d, s, nq, t + q + 1, nr, t + g, &limite);
+				if (d == nullptr) {
+					p = e + 1;
+					d = place(&limite);
+					break;
+				}
+			} else if (TAILLEFICHE + nq + nr > (size_t)(limite - d))
 				break;
-			d = fiche(d, s, nq, t + q + 1, nr);
-			ligne++;
+			else {
+				d = fiche(d, s, nq, t + q + 1, nr);
+				ligne++;
+			}
 		} else {
 			ligne++;
 			avertir();
 		}
 		p = e + 1;
-		hs = qs = NULLE;
+		hs = qs = ss = NULLE;
 		m.fins &= m.fins - 1;
+		m.sigs &= ~avant;
 		m.hauts &= ~avant;
 		m.seps &= ~avant;
 	}
 	rendre(d);
 	return base + p;
+}
+
+/*
+ * lignesclaires without signs, in the line loop, and with them, apart
+ * from it: the second holds the code that writes signs, which would slow
+ * the first down where it is inlined (flatten inlines what each calls).
+ */
+__attribute__((flatten)) static size_t
+clairs(size_t debut, size_t base, const Masques *lot, size_t n, bool *signe)
+{
+	*signe = false;
+	return lignesclaires(debut, base, lot, n, false, signe);
+}
+
+__attribute__((noinline, flatten)) static size_t
+clairsignes(size_t debut, size_t base, const Masques *lot, size_t n)
+{
+	bool signe;
+
+	return lignesclaires(debut, base, lot, n, true, &signe);
 }
 
 /*
@@ -806,8 +893,11 @@ convertir()
 		 * took none. */
 		if (clair && debut >= reprise && debut - base < 64 &&
 		    (connu || haut == NULLE) && lecteurlibre()) {
+			bool signe;
 			size_t b0 = base - 64 * k,
-			       d = clairs(debut, b0, lot, nlot);
+			       d = clairs(debut, b0, lot, nlot, &signe);
+			if (signe)
+				d = clairsignes(d, b0, lot, nlot);
 			if (d == debut)
 				reprise = debut + REPRISE;
 			else {

@@ -85,6 +85,8 @@ TEST_F(Korvum, EveryDocumentReadsAsTyped)
 	convertit({
 	    {"a bare &", {";"}, "A & R man;R&D\n",
 	        fiche("A &amp; R man", "R&amp;D"), ""},
+	    {"signs that end a field", {";"}, "Tom &;Jerry <\n",
+	        fiche("Tom &amp;", "Jerry &lt;"), ""},
 	    {"a bare & in Greek", {";"},
 	        utf8 + "\xcf\x84\xce\xbf &;le signe &\n",
 	        fiche("&#964;&#959; &amp;", "le signe &amp;"), ""},
