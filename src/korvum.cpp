@@ -40,7 +40,7 @@ struct Masques {
 	std::uint64_t fins, sigs, hauts, seps;
 };
 
-enum { LOT = 64 }; /* blocks of 64 bytes swept in one go */
+enum { LOT = 256 }; /* blocks of 64 bytes swept in one go */
 enum {
 	REPRISE = 512
 }; /* bytes that clairs leaves alone after it took
