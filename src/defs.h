@@ -19,6 +19,7 @@
 inline constexpr size_t BLOC = KORVUM_BLOC;
 inline constexpr size_t TAILLEDOC = KORVUM_BLOC;
 inline constexpr size_t MARGE = 64;
+inline constexpr size_t TAILLEFICHE = 23; /* a record's bytes but its fields' */
 
 /*
  * How much of a source without byte-order mark is looked at, from its

@@ -58,7 +58,6 @@ void enregistrement(const char *, size_t, const char *, size_t, const char *);
 char *place(char **);
 void rendre(char *);
 char *fiche(char *, const char *, size_t, const char *, size_t);
-inline constexpr size_t TAILLEFICHE = 23; /* a record's bytes but its fields' */
 
 /* lecteur.cpp */
 void ouvrirlecteur();

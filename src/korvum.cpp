@@ -40,11 +40,8 @@ struct Masques {
 	std::uint64_t fins, sigs, hauts, seps;
 };
 
-enum { LOT = 256 }; /* blocks of 64 bytes swept in one go */
-enum {
-	REPRISE = 512
-}; /* bytes that clairs leaves alone after it took
-      no line */
+enum { LOT = 256 };     /* blocks of 64 bytes swept in one go */
+enum { REPRISE = 512 }; /* bytes left to the loop after clairs took none */
 
 static size_t balayer(const char *, const char *, bool, Masques *);
 static Masques balayerbase(const char *, bool);
@@ -68,6 +65,7 @@ static void traiter(
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
 static bool signesclairs(const char *, std::uint64_t);
+static Masques depuis(Masques, size_t);
 static char *fichesignes(
     char *, const char *, size_t, const char *, size_t, const char *, char **);
 static size_t lignesclaires(
@@ -185,9 +183,9 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
  * byte's the lowest: the line ends (LF, and CR too when cr), the bytes
  * that need attention (SIGNE, in defs.h), the bytes above 127, and the
  * bytes octetvu, the separator's when it is ASCII.  Sweeps the blocks
- * that begin before fin, LOT at most and one at least, and returns how
- * many, and leaves m[n] clear; the last may look at up to 63 bytes past
- * fin.  A few blocks in a go keep the sweep's constants in registers.  With the
+ * that begin before fin, LOT at most and one at least, returns how many,
+ * and leaves m[n] clear; the last may look at up to 63 bytes past fin.
+ * A few blocks in a go keep the sweep's constants in registers.  With the
  * vector steps of jeu; signes takes the second only, for a field.
  */
 static size_t
@@ -697,8 +695,7 @@ signesclairs(const char *b, std::uint64_t bits)
 /*
  * For clairsignes, which writes at d up to *limite: the record of fields
  * that hold signs, written as a reader reads them (see enregistrement).
- * Where clairsignes goes on writing and its limit, or nullptr when the
- * reader is no longer free.
+ * Returns where clairsignes goes on writing, and its limit.
  */
 static inline char *
 fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
@@ -706,8 +703,16 @@ fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
 {
 	rendre(d);
 	enregistrement(q, nq, r, nr, signe);
-	d = place(limite);
-	return lecteurlibre() ? d : nullptr;
+	return place(limite);
+}
+
+/* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
+static inline Masques
+depuis(Masques m, size_t o)
+{
+	std::uint64_t pris = o < 64 ? ~0ull << o : 0;
+
+	return {m.fins & pris, m.sigs & pris, m.hauts & pris, m.seps & pris};
 }
 
 /*
@@ -735,9 +740,7 @@ lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
 	/* the line's first byte above 127, first separator and first sign
 	 * in the blocks before */
 	size_t hs = NULLE, qs = NULLE, ss = NULLE;
-	std::uint64_t pris = ~0ull << (p % 64);
-	Masques m = {lot[k].fins & pris, lot[k].sigs & pris,
-	    lot[k].hauts & pris, lot[k].seps & pris};
+	Masques m = depuis(lot[k], p % 64);
 	const bool sepblanc = separ == ' ' || separ == '\t';
 	char *limite, *d = place(&limite);
 
@@ -793,9 +796,8 @@ lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
 				ligne++;
 				d = fichesignes(
 				    d, s, nq, t + q + 1, nr, t + g, &limite);
-				if (d == nullptr) {
+				if (!lecteurlibre()) {
 					p = e + 1;
-					d = place(&limite);
 					break;
 				}
 			} else if (TAILLEFICHE + nq + nr > (size_t)(limite - d))
@@ -904,13 +906,7 @@ convertir()
 				debut = d;
 				k = std::min((d - b0) / 64, nlot - 1);
 				base = b0 + 64 * k;
-				m = lot[k];
-				std::uint64_t pris =
-				    d - base < 64 ? ~0ull << (d - base) : 0;
-				m.fins &= pris;
-				m.sigs &= pris;
-				m.hauts &= pris;
-				m.seps &= pris;
+				m = depuis(lot[k], d - base);
 			}
 		}
 		while (m.fins == 0 && base + 64 < fin) {
