@@ -20,6 +20,12 @@ inline constexpr size_t BLOC = KORVUM_BLOC;
 inline constexpr size_t TAILLEDOC = KORVUM_BLOC;
 inline constexpr size_t MARGE = 64;
 inline constexpr size_t TAILLEFICHE = 23; /* a record's bytes but its fields' */
+/* The most a record takes whose fields' n bytes are written as references */
+inline constexpr size_t
+pireplace(size_t n)
+{
+	return TAILLEFICHE + 8 * n;
+}
 
 /*
  * How much of a source without byte-order mark is looked at, from its

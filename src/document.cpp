@@ -22,12 +22,15 @@ static const char F[] = "<F><Q>", QR[] = "</Q><R>", FF[] = "</R></F>\r\n";
 static_assert(sizeof F + sizeof QR + sizeof FF - 3 == TAILLEFICHE);
 static bool interdit; /* a forbidden character was replaced on this line */
 
-static void morceaux(const char *, size_t, const char *, size_t, const char *);
+static void morceaux(
+    const char *, size_t, const char *, size_t, const char *, std::uint64_t);
 static void emettre(const char *, size_t);
 static size_t remplacer(const char *, char *, size_t *);
 static void texte(const char *, size_t);
-static char *champ(const char *, size_t, char *, bool);
-static char *proteger(const char *, size_t, char *, bool);
+static char *champ(
+    const char *, size_t, char *, bool, const char *, std::uint64_t);
+static char *proteger(
+    const char *, size_t, char *, bool, const char *, std::uint64_t);
 static void signaler();
 static void vider();
 static void copie(char *, const char *, size_t);
@@ -102,15 +105,17 @@ balise(const char *s, size_t n, bool lf)
  * Append the record <F><Q>q</Q><R>r</R></F> and its line end; the first
  * byte of theirs that needs attention stands at signe, or past them.
  * Fields that hold none are copied as they stand, most records in one go
- * into the buffer; others go through morceaux.
+ * into the buffer; others go through morceaux.  When bits is not 0, it
+ * holds the bytes that need attention among the 64 from signe, a bit
+ * each, and the fields hold no other.
  */
 void
-enregistrement(
-    const char *q, size_t nq, const char *r, size_t nr, const char *signe)
+enregistrement(const char *q, size_t nq, const char *r, size_t nr,
+    const char *signe, std::uint64_t bits)
 {
 	if (signe < r + nr || !lecteurlibre() ||
 	    TAILLEFICHE + nq + nr > TAILLEDOC - doclen) {
-		morceaux(q, nq, r, nr, signe);
+		morceaux(q, nq, r, nr, signe, bits);
 		return;
 	}
 	doclen = (size_t)(fiche(doc + doclen, q, nq, r, nr) - doc);
@@ -163,23 +168,19 @@ fiche(char *d, const char *q, size_t nq, const char *r, size_t nr)
  * ...) it reads the whole record.
  */
 static void
-morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe)
+morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe,
+    std::uint64_t bits)
 {
 	bool propre = signe >= r + nr;
-	size_t pire = sizeof F + sizeof QR + sizeof FF + 8 * (nq + nr);
+	size_t pire = pireplace(nq + nr);
 	bool libre = lecteurlibre();
 
 	if (pire > TAILLEDOC - doclen)
 		vider();
 	if (libre && pire <= TAILLEDOC) {
-		char *d = doc + doclen;
-		std::memcpy(d, F, sizeof F - 1);
-		d = champ(q, nq, d + sizeof F - 1, signe >= q + nq);
-		std::memcpy(d, QR, sizeof QR - 1);
-		d = champ(r, nr, d + sizeof QR - 1, propre);
-		std::memcpy(d, FF, sizeof FF - 1);
-		doclen = (size_t)(d + sizeof FF - 1 - doc);
-		signaler();
+		doclen = (size_t)(fichesignes(
+		                      doc + doclen, q, nq, r, nr, signe, bits) -
+		                  doc);
 		return;
 	}
 	const char *m[5] = {F, q, QR, r, FF};
@@ -189,7 +190,7 @@ morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe)
 		 * document's */
 		char *c =
 		    reserver(&champs[i / 2], &placechamps[i / 2], 8 * n[i]);
-		n[i] = (size_t)(champ(m[i], n[i], c, false) - c);
+		n[i] = (size_t)(champ(m[i], n[i], c, false, signe, bits) - c);
 		m[i] = c;
 	}
 	signaler();
@@ -204,20 +205,42 @@ morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe)
 }
 
 /*
+ * Write at d the record of the fields [q, q + nq) and [r, r + nr), the
+ * first byte of theirs that needs attention at signe or past them, and
+ * say where it ends: as a reader reads them, the reader following them
+ * (see morceaux).  The reader must be free, and pireplace(nq + nr) bytes
+ * there, which are the most it takes.  The signs may come in bits, as
+ * for enregistrement.
+ */
+char *
+fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
+    const char *signe, std::uint64_t bits)
+{
+	std::memcpy(d, F, sizeof F - 1);
+	d = champ(q, nq, d + sizeof F - 1, signe >= q + nq, signe, bits);
+	std::memcpy(d, QR, sizeof QR - 1);
+	d = champ(r, nr, d + sizeof QR - 1, signe >= r + nr, signe, bits);
+	std::memcpy(d, FF, sizeof FF - 1);
+	signaler();
+	return d + sizeof FF - 1;
+}
+
+/*
  * Write the field [s, s + n) at d and say where it ends: as it stands
  * when propre, otherwise through proteger, the reader following it when
  * it can.
  */
 static inline char *
-champ(const char *s, size_t n, char *d, bool propre)
+champ(const char *s, size_t n, char *d, bool propre, const char *signe,
+    std::uint64_t bits)
 {
 	if (propre) {
 		copie(d, s, n);
 		return d + n;
 	}
 	if (!ouvrirchamp())
-		return proteger(s, n, d, false);
-	d = proteger(s, n, d, true);
+		return proteger(s, n, d, false, signe, bits);
+	d = proteger(s, n, d, true, signe, bits);
 	fermerchamp();
 	return d;
 }
@@ -307,17 +330,19 @@ texte(const char *s, size_t n)
  * stays, any other is "&amp;"; "]]>" is "]]&gt;"; and what remplacer
  * writes as a reference is one.  At most eight bytes a byte, and up to 31
  * more may be written past the end.  When suivi, the reader follows the
- * markup kept.  The bytes that need attention are found 64 at a time.
+ * markup kept.  The bytes that need attention are found 64 at a time,
+ * unless bits holds them (see enregistrement).
  */
 static char *
-proteger(const char *s, size_t n, char *d, bool suivi)
+proteger(const char *s, size_t n, char *d, bool suivi, const char *signe,
+    std::uint64_t bits)
 {
 	static const char LT[8] = "&lt;", AMP[8] = "&amp;", GT[8] = "]]&gt;";
 	const char *fin = s + n, *balise = s; /* markup kept up to there */
 	size_t k, lu;
 
-	for (const char *b = s; b < fin; b += 64) {
-		std::uint64_t m = signes(b);
+	for (const char *b = bits != 0 ? signe : s; b < fin; b += 64) {
+		std::uint64_t m = bits != 0 ? bits : signes(b);
 		if (fin - b < 64)
 			m &= (1ull << (fin - b)) - 1;
 		for (; m != 0; m &= m - 1) {
@@ -359,6 +384,8 @@ proteger(const char *s, size_t n, char *d, bool suivi)
 			} else
 				*d++ = *s++;
 		}
+		if (bits != 0)
+			break; /* bits held them all */
 	}
 	copie(d, s, (size_t)(fin - s));
 	return d + (fin - s);

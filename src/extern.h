@@ -54,10 +54,13 @@ std::uint64_t signes(const char *);
 void ouvrirdocument();
 void fermerdocument();
 void balise(const char *, size_t, bool);
-void enregistrement(const char *, size_t, const char *, size_t, const char *);
+void enregistrement(
+    const char *, size_t, const char *, size_t, const char *, std::uint64_t);
 char *place(char **);
 void rendre(char *);
 char *fiche(char *, const char *, size_t, const char *, size_t);
+char *fichesignes(char *, const char *, size_t, const char *, size_t,
+    const char *, std::uint64_t);
 
 /* lecteur.cpp */
 void ouvrirlecteur();

@@ -65,9 +65,8 @@ static void traiter(
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
 static bool signesclairs(const char *, std::uint64_t);
+static std::uint64_t apartir(const Masques *, size_t);
 static Masques depuis(Masques, size_t);
-static char *fichesignes(
-    char *, const char *, size_t, const char *, size_t, const char *, char **);
 static size_t lignesclaires(
     size_t, size_t, const Masques *, size_t, bool, bool *);
 static size_t clairs(size_t, size_t, const Masques *, size_t, bool *);
@@ -636,7 +635,8 @@ traiter(
 		avertir();
 		return;
 	}
-	enregistrement(s, (size_t)(p - s), p + n, (size_t)(fin - p) - n, signe);
+	enregistrement(
+	    s, (size_t)(p - s), p + n, (size_t)(fin - p) - n, signe, 0);
 }
 
 /*
@@ -693,17 +693,15 @@ signesclairs(const char *b, std::uint64_t bits)
 }
 
 /*
- * For clairsignes, which writes at d up to *limite: the record of fields
- * that hold signs, written as a reader reads them (see enregistrement).
- * Returns where clairsignes goes on writing, and its limit.
+ * The bytes that need attention among the 64 that begin o bytes on from
+ * the first of the blocks lot, a bit each; lot[o / 64 + 1] is read.
  */
-static inline char *
-fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
-    const char *signe, char **limite)
+static inline std::uint64_t
+apartir(const Masques *lot, size_t o)
 {
-	rendre(d);
-	enregistrement(q, nq, r, nr, signe);
-	return place(limite);
+	const Masques *m = lot + o / 64;
+
+	return m[0].sigs >> o % 64 | m[1].sigs << 1 << (63 - o % 64);
 }
 
 /* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
@@ -793,9 +791,18 @@ lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
 			size_t nq = (size_t)(t + q - s);
 			size_t nr = (size_t)(f - t) - q - 1;
 			if (g < e) {
+				if (pireplace(nq + nr) > (size_t)(limite - d))
+					break;
 				ligne++;
+				/* its signs from g on, when all are within 64
+				 * bytes (see enregistrement) */
+				std::uint64_t vus = 0;
+				if (ss == NULLE)
+					vus = m.sigs >> g % 64;
+				else if (e - g < 64)
+					vus = apartir(lot, g);
 				d = fichesignes(
-				    d, s, nq, t + q + 1, nr, t + g, &limite);
+				    d, s, nq, t + q + 1, nr, t + g, vus);
 				if (!lecteurlibre()) {
 					p = e + 1;
 					break;

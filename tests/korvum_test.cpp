@@ -338,6 +338,11 @@ TEST_F(Korvum, LinesAcrossBlockBoundaries)
 		} else if (i % 5 == 2) {
 			source += q + ";" + r + "\0"s + r + fin;
 			corps += fiche(q, r);
+		} else if (i % 5 == 3) { // signs either side of a block's end
+			std::string a(size_t(i % 61), 'a');
+			source += q + "&" + a + "<b>x</b>;<" + a + "]]>" + fin;
+			corps += fiche(q + "&amp;" + a + "<b>x</b>",
+			    "&lt;" + a + "]]&gt;");
 		} else {
 			source += q + ";" + r + fin;
 			corps += fiche(q, r);
