@@ -384,15 +384,17 @@ lexer(const char *p, const char *fin, bool lf, Lu *lu)
 	lu->suite = nullptr;
 	lu->nom = p + 1;
 	lu->lnom = 0;
-	if (n >= 4 && std::memcmp(p, "<!--", 4) == 0) {
-		lu->ouvert = COMMENTAIRE;
-		s = finbloc(COMMENTAIRE, p + 4, fin, lu);
-	} else if (n >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
-		lu->ouvert = CDATA;
-		s = finbloc(CDATA, p + 9, fin, lu);
-	} else if (n >= 2 && p[1] == '!') {
-		lu->raison = R_DECLARATION;
-		return MAUVAISE;
+	if (n >= 2 && p[1] == '!') {
+		if (n >= 4 && std::memcmp(p, "<!--", 4) == 0) {
+			lu->ouvert = COMMENTAIRE;
+			s = finbloc(COMMENTAIRE, p + 4, fin, lu);
+		} else if (n >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
+			lu->ouvert = CDATA;
+			s = finbloc(CDATA, p + 9, fin, lu);
+		} else {
+			lu->raison = R_DECLARATION;
+			return MAUVAISE;
+		}
 	} else if (n >= 2 && p[1] == '?') {
 		/* A target that is a name, but not xml in any case, and a
 		 * blank before what follows it, unless that is ?>. */
