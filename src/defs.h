@@ -19,6 +19,7 @@
 inline constexpr size_t BLOC = KORVUM_BLOC;
 inline constexpr size_t TAILLEDOC = KORVUM_BLOC;
 inline constexpr size_t MARGE = 64;
+inline constexpr size_t ENVOL = 3; /* output buffers the writer may hold */
 inline constexpr size_t TAILLEFICHE = 23; /* a record's bytes but its fields' */
 /* The most a record takes whose fields' n bytes are written as references */
 inline constexpr size_t

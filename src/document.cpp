@@ -14,7 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 
-static char doc[TAILLEDOC + MARGE]; /* document bytes not yet written */
+/* The buffers: one fills while the writer writes out the others. */
+static char tampons[ENVOL + 1][TAILLEDOC + MARGE];
+static size_t encours;         /* the one that fills */
+static char *doc = tampons[0]; /* document bytes not yet written */
 static size_t doclen;
 static char *champs[2]; /* a large record's fields as written */
 static size_t placechamps[2];
@@ -79,6 +82,8 @@ fermerdocument()
 	fermerlecteur();
 	emettre(FIN, sizeof FIN - 1);
 	vider();
+	if (!ecrits())
+		erreur(ECRIRE);
 	for (int i = 0; i < 2; i++) {
 		std::free(champs[i]);
 		champs[i] = nullptr;
@@ -247,7 +252,7 @@ champ(const char *s, size_t n, char *d, bool propre, const char *signe,
 
 /*
  * Append n bytes to the document; a piece larger than the buffer goes
- * straight to the target.
+ * straight to the target, and is written before the call returns.
  */
 static void
 emettre(const char *p, size_t n)
@@ -255,7 +260,8 @@ emettre(const char *p, size_t n)
 	if (n > TAILLEDOC - doclen) {
 		vider();
 		if (n >= TAILLEDOC) {
-			if (!ecrire(p, n))
+			livrer(p, n);
+			if (!ecrits())
 				erreur(ECRIRE);
 			return;
 		}
@@ -403,12 +409,18 @@ signaler()
 	interdit = false;
 }
 
-/* Write out the document's buffered bytes. */
+/*
+ * Hand the document's buffered bytes over to the writer, and go on in the
+ * next buffer, which the writer is done with.
+ */
 static void
 vider()
 {
-	if (doclen > 0 && !ecrire(doc, doclen))
-		erreur(ECRIRE);
+	if (doclen > 0) {
+		livrer(doc, doclen);
+		encours = (encours + 1) % (ENVOL + 1);
+		doc = tampons[encours];
+	}
 	doclen = 0;
 }
 

@@ -6,6 +6,7 @@
  *	main.cpp	the command line, and main
  *	korvum.cpp	the run: the fatal path, the line loop, the line rules
  *	document.cpp	the document: its output buffer, records, references
+ *	ecrivain.cpp	the writer: the document written out beside the run
  *	lecteur.cpp	the document as a reader reads it: what is well-formed
  *	source.cpp	the source: its mark, its encoding, its text
  *	codages.cpp	windows-1252's table, UTF-8 and UTF-16 decoded
@@ -62,6 +63,10 @@ char *fiche(char *, const char *, size_t, const char *, size_t);
 char *fichesignes(char *, const char *, size_t, const char *, size_t,
     const char *, std::uint64_t);
 
+/* ecrivain.cpp */
+void livrer(const char *, size_t);
+bool ecrits();
+
 /* lecteur.cpp */
 void ouvrirlecteur();
 void fermerlecteur();
@@ -112,6 +117,7 @@ bool ecrire(const char *, size_t);
 bool fermer(int);
 bool fermerbut();
 void renoncer();
+void tenirfins();
 void message(const char *, size_t);
 void retenir(const char *, size_t);
 void lacher();

@@ -112,13 +112,14 @@ fermetout()
 
 /*
  * The single fatal path: say why, leave no half-written document behind
- * (the target keeps what it held, or, written in place, is emptied), close
- * both files and end with status 1.
+ * (the target keeps what it held, or, written in place, is emptied), once
+ * the writer is done with it, close both files and end with status 1.
  */
 void
 erreur(const char *msg)
 {
 	message(msg, std::strlen(msg));
+	(void)ecrits();
 	renoncer();
 	fermetout();
 	std::exit(1);

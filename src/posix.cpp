@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -227,6 +228,22 @@ masquer(bool tenir)
 	for (int sig : FINS)
 		sigaddset(&fins, sig);
 	(void)sigprocmask(SIG_BLOCK, &fins, &avant);
+}
+
+/*
+ * Hold back the signals that end a run in the calling thread, for good:
+ * the writer's, so that they come to the run's own thread, which holds
+ * them back while the temporary file comes and goes (see masquer).
+ */
+void
+tenirfins()
+{
+	sigset_t fins;
+
+	sigemptyset(&fins);
+	for (int sig : FINS)
+		sigaddset(&fins, sig);
+	(void)pthread_sigmask(SIG_BLOCK, &fins, nullptr);
 }
 
 /*

@@ -508,6 +508,15 @@ renoncer()
 }
 
 /*
+ * Nothing to hold back in the writer's thread: Ctrl+C comes to a thread
+ * of its own.
+ */
+void
+tenirfins()
+{
+}
+
+/*
  * Write one message in a single write, after the warnings held; nothing
  * can be done if it fails.  A console takes it in Unicode, so that it
  * reads right in any code page; a file or a pipe gets the bytes of code

@@ -617,6 +617,8 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 	    {"disk full at once", "KORVUM_PANNE_PLEIN=0", -1, 1, ECRIRE},
 	    {"disk full after 300000 B", "KORVUM_PANNE_PLEIN=300000", -1, 1,
 	        ECRIRE},
+	    {"disk full after 1500000 B", "KORVUM_PANNE_PLEIN=1500000", -1, 1,
+	        ECRIRE},
 	    // (The message, written to a file too, is shorter than 64 bytes.)
 	    {"file size limit at 64 B", "", 64, 1, ECRIRE},
 	    {"file size limit at 100000 B", "", 100000, 1, ECRIRE},

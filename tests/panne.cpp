@@ -11,8 +11,9 @@
 //                             as a pipe may hand them over;
 //   KORVUM_PANNE_PLEIN=N      the disk is full once N bytes were written
 //                             to files: write() fails with ENOSPC;
-//   KORVUM_PANNE_SIGNAL=S     signal S comes right after the first
-//                             write() to a file, as Ctrl+C in the middle;
+//   KORVUM_PANNE_SIGNAL=S     signal S comes to the process right after
+//                             the first write() to a file, as Ctrl+C in
+//                             the middle;
 //   KORVUM_PANNE_RENOMMAGE=1  rename() fails with EIO;
 //   KORVUM_PANNE_PROVISOIRE=1 mkstemps() fails with EACCES, as in a
 //                             folder that takes no new file.
@@ -94,7 +95,7 @@ write(int fd, const void *p, size_t n)
 	if (fd > 2 && place >= 0 && r > 0)
 		place -= r;
 	if (fd > 2 && signal > 0) {
-		(void)raise(signal);
+		(void)kill(getpid(), signal); // to the process, as Ctrl+C
 		signal = 0;
 	}
 	return r;
