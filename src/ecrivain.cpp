@@ -7,20 +7,19 @@
  * the run as before.  A small piece (the last, and every piece of a small
  * document) is written at once: a thread would cost it more than it
  * saves.  The thread comes with the first large piece and stays until the
- * process ends, idle between pieces; what it waits on is never destroyed,
- * so that the end of the process does not wait on it.
+ * process ends, idle between pieces.  POSIX threads, which MinGW-w64
+ * provides on Windows: the C++ library's would bring its whole shared
+ * library into the process for them.
  */
 
 #include "extern.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <pthread.h>
 
 enum { PARTAGE = 65536 }; /* the smallest piece handed to the thread */
 
-static std::mutex &verrou = *new std::mutex;
-static std::condition_variable &reveil = *new std::condition_variable;
+static pthread_mutex_t verrou = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t reveil = PTHREAD_COND_INITIALIZER;
 static struct {
 	const char *p;
 	size_t n;
@@ -28,7 +27,7 @@ static struct {
 static size_t premiere, nfile; /* in file */
 static bool echec;             /* a write failed since the last wait */
 
-static void ecrivain();
+static void *ecrivain(void *);
 
 /*
  * Hand the n bytes at p over to the writer, once it has room for them;
@@ -40,6 +39,7 @@ void
 livrer(const char *p, size_t n)
 {
 	static bool lance;
+	pthread_t t;
 	bool ok;
 
 	if (n < PARTAGE) {
@@ -48,17 +48,23 @@ livrer(const char *p, size_t n)
 		return;
 	}
 	if (!lance) {
-		std::thread(ecrivain).detach();
+		if (pthread_create(&t, nullptr, ecrivain, nullptr) != 0) {
+			/* no thread: the run writes its document itself */
+			if (!ecrire(p, n))
+				erreur(ECRIRE);
+			return;
+		}
+		(void)pthread_detach(t);
 		lance = true;
 	}
-	{
-		std::unique_lock<std::mutex> l(verrou);
-		reveil.wait(l, [] { return nfile < ENVOL || echec; });
-		if ((ok = !echec)) {
-			file[(premiere + nfile++) % ENVOL] = {p, n};
-			reveil.notify_all();
-		}
+	pthread_mutex_lock(&verrou);
+	while (nfile == ENVOL && !echec)
+		pthread_cond_wait(&reveil, &verrou);
+	if ((ok = !echec)) {
+		file[(premiere + nfile++) % ENVOL] = {p, n};
+		pthread_cond_broadcast(&reveil);
 	}
+	pthread_mutex_unlock(&verrou);
 	if (!ok)
 		erreur(ECRIRE);
 }
@@ -70,11 +76,12 @@ livrer(const char *p, size_t n)
 bool
 ecrits()
 {
-	std::unique_lock<std::mutex> l(verrou);
-
-	reveil.wait(l, [] { return nfile == 0; });
+	pthread_mutex_lock(&verrou);
+	while (nfile > 0)
+		pthread_cond_wait(&reveil, &verrou);
 	bool ok = !echec;
 	echec = false;
+	pthread_mutex_unlock(&verrou);
 	return ok;
 }
 
@@ -83,21 +90,22 @@ ecrits()
  * drop them until the run has heard of it.  The signals that end a run
  * are the run's own thread's to take (see tenirfins).
  */
-static void
-ecrivain()
+static void *
+ecrivain(void *)
 {
 	tenirfins();
-	std::unique_lock<std::mutex> l(verrou);
+	pthread_mutex_lock(&verrou);
 	for (;;) {
-		reveil.wait(l, [] { return nfile > 0; });
+		while (nfile == 0)
+			pthread_cond_wait(&reveil, &verrou);
 		auto [p, n] = file[premiere];
 		bool perdu = echec;
-		l.unlock();
+		pthread_mutex_unlock(&verrou);
 		bool ok = perdu || ecrire(p, n);
-		l.lock();
+		pthread_mutex_lock(&verrou);
 		echec = echec || !ok;
 		premiere = (premiere + 1) % ENVOL;
 		nfile--;
-		reveil.notify_all();
+		pthread_cond_broadcast(&reveil);
 	}
 }
