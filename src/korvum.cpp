@@ -685,11 +685,17 @@ premiersigne(const char *s, const char *fin)
 static inline bool
 signesclairs(const char *b, std::uint64_t bits)
 {
-	for (; bits != 0; bits &= bits - 1) {
-		char c = b[std::countr_zero(bits)];
-		if (c != '&' && c != '<' && c != ']')
+	static constexpr struct Clairs {
+		bool t[256];
+	} CLAIRS = [] {
+		Clairs c{};
+		c.t[(int)'&'] = c.t[(int)'<'] = c.t[(int)']'] = true;
+		return c;
+	}();
+
+	for (; bits != 0; bits &= bits - 1)
+		if (!CLAIRS.t[(unsigned char)b[std::countr_zero(bits)]])
 			return false;
-	}
 	return true;
 }
 
