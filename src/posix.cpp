@@ -33,6 +33,7 @@ static size_t nretenus;
 static int creerprovisoire(const char *, bool);
 static void oublier();
 static void masquer(bool);
+static sigset_t *lesfins(sigset_t *);
 static void effacer(int);
 
 /*
@@ -224,10 +225,7 @@ masquer(bool tenir)
 		(void)sigprocmask(SIG_SETMASK, &avant, nullptr);
 		return;
 	}
-	sigemptyset(&fins);
-	for (int sig : FINS)
-		sigaddset(&fins, sig);
-	(void)sigprocmask(SIG_BLOCK, &fins, &avant);
+	(void)sigprocmask(SIG_BLOCK, lesfins(&fins), &avant);
 }
 
 /*
@@ -240,10 +238,17 @@ tenirfins()
 {
 	sigset_t fins;
 
-	sigemptyset(&fins);
+	(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), nullptr);
+}
+
+/* The signals that end a run, in *s. */
+static sigset_t *
+lesfins(sigset_t *s)
+{
+	sigemptyset(s);
 	for (int sig : FINS)
-		sigaddset(&fins, sig);
-	(void)pthread_sigmask(SIG_BLOCK, &fins, nullptr);
+		sigaddset(s, sig);
+	return s;
 }
 
 /*
