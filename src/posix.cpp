@@ -222,10 +222,10 @@ masquer(bool tenir)
 	sigset_t fins;
 
 	if (!tenir) {
-		(void)sigprocmask(SIG_SETMASK, &avant, nullptr);
+		(void)pthread_sigmask(SIG_SETMASK, &avant, nullptr);
 		return;
 	}
-	(void)sigprocmask(SIG_BLOCK, lesfins(&fins), &avant);
+	(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), &avant);
 }
 
 /*
