@@ -49,6 +49,7 @@ void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 char *reserver(char **, size_t *, size_t);
 const char *cherche(const char *, const char *, int);
+const char *cherchebloc(const char *, const char *, int);
 std::uint64_t signes(const char *);
 
 /* document.cpp */
@@ -88,7 +89,7 @@ bool huitbits();
 bool avantconnu();
 bool decodee();
 bool deciderdebut(const char *, const char *, const char *, bool, bool);
-size_t decoderlignes(char *, size_t, size_t);
+size_t decoderlignes(char **, size_t, size_t, size_t);
 bool tenue(const char *);
 bool telle(const char *, const char *);
 const char *texteligne(

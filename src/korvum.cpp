@@ -57,7 +57,6 @@ static const char *debutchaine(const char *, const char *);
 static const char *rtrim(const char *, const char *);
 static const char *cherchesepar(
     const char *, const char *, size_t *, const char *);
-static const char *cherchebloc(const char *, const char *, int);
 static char *zero(size_t, size_t, size_t, std::uint64_t, bool);
 static bool ascii7(size_t, std::uint64_t);
 static void traiter(
@@ -508,7 +507,7 @@ cherche(const char *p, const char *fin, int c)
  * runtime's memchr is not used on the way of every byte: some go one byte
  * at a time.
  */
-static const char *
+const char *
 cherchebloc(const char *p, const char *fin, int c)
 {
 #ifdef KORVUM_SSSE3
@@ -1058,8 +1057,7 @@ convertir()
 			}
 			connu = avantconnu();
 			if (connu && fl == '\n')
-				n = decoderlignes(
-				    tampon + fin, n, taille - fin);
+				n = decoderlignes(&tampon, fin, n, taille);
 			if (!connu && haut == NULLE &&
 			    (haut = premierhaut(tampon + fin, n)) != NULLE)
 				haut += fin;

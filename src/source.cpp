@@ -21,6 +21,8 @@ static size_t reste;                               /* how many */
 static bool tari;      /* nothing more to read: the end, or 0x1A, was met */
 static char *decodee8; /* a UTF-8 line, decoded */
 static size_t placedecodee8;
+static char *rechange; /* the line loop's other buffer (see decoderlignes) */
+static size_t placerechange;
 static const char *tenuede, *tenuea; /* lines decoded as read */
 
 static size_t lu(char *, size_t);
@@ -38,13 +40,14 @@ ouvrirtexte()
 	tenuede = tenuea = nullptr;
 }
 
-/* End a source: the buffer of its UTF-8 lines goes. */
+/* End a source: the buffers of its UTF-8 lines go. */
 void
 fermertexte()
 {
 	std::free(decodee8);
-	decodee8 = nullptr;
-	placedecodee8 = 0;
+	std::free(rechange);
+	decodee8 = rechange = nullptr;
+	placedecodee8 = placerechange = 0;
 }
 
 /* Read up to n bytes of the source at p; a failure ends the run. */
@@ -266,21 +269,25 @@ ditutf8(const char *p, const char *fin)
 
 /*
  * Decode, as it is read, the run of whole lines among the n bytes of an
- * 8-bit source just read to p, from the first line end to the last,
- * when its lines are all read as UTF-8: all its bytes form well-formed
- * UTF-8, and its first line with a byte above 127 tells UTF-8, so that
- * every line after that one is read as UTF-8 whatever came before.  A
- * byte that is part of no sequence ends the run before its line.  Its
- * lines are then handed over as UTF-16's are, with no work a line.  Only
- * for LF line ends, once the encoding of the lines that do not tell is
- * known; the bytes before and after the run stay as they are.  There is
- * room for place bytes at p.  Returns how many bytes are at p now.  The
- * run is there until the next read (see tenue).
+ * 8-bit source just read to (*t)[fin], from the first line end to the
+ * last, when its lines are all read as UTF-8: all its bytes form
+ * well-formed UTF-8, and its first line with a byte above 127 tells
+ * UTF-8, so that every line after that one is read as UTF-8 whatever
+ * came before.  A byte that is part of no sequence ends the run before
+ * its line.  Its lines are then handed over as UTF-16's are, with no work
+ * a line.  Only for LF line ends, once the encoding of the lines that do
+ * not tell is known.  The run is decoded into a second buffer, of taille
+ * bytes as *t is.  When it is the longer part of *t, the bytes before and
+ * after it are copied around it there, and the two buffers trade places:
+ * *t is then the one that holds the decoded text, and the other is kept
+ * for the next run; otherwise the run is copied back.  Returns how many
+ * bytes are at (*t)[fin] now.  The run is there until the next read (see
+ * tenue).
  */
 size_t
-decoderlignes(char *p, size_t n, size_t place)
+decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 {
-	const char *un, *der = p + n;
+	const char *p = *t + fin, *un, *der = p + n;
 	size_t lus;
 
 	tenuede = tenuea = nullptr;
@@ -291,24 +298,37 @@ decoderlignes(char *p, size_t n, size_t place)
 		der--;
 	size_t a0 = (size_t)(un + 1 - p), a1 = (size_t)(der - p);
 	if (a1 <= a0 || !ditutf8(p + a0, p + a1) ||
-	    cherche(p + a0, p + a1, 0) != nullptr)
+	    cherchebloc(p + a0, p + a1, 0) != nullptr)
 		return n;
-	if (n + (a1 - a0) > place) /* a character may take twice its bytes */
+	/* a character may take twice its bytes */
+	if (fin + n + (a1 - a0) > taille)
 		return n;
+	char *b = reserver(&rechange, &placerechange, taille),
+	     *run = b + fin + a0;
 	size_t k =
-	    decodeutf8(reserver(&decodee8, &placedecodee8, 2 * (a1 - a0)),
-	        (const unsigned char *)p + a0, a1 - a0, &lus);
+	    decodeutf8(run, (const unsigned char *)p + a0, a1 - a0, &lus);
 	if (lus < a1 - a0) { /* the run ends before the line that strays */
 		while (lus > 0 && p[a0 + lus - 1] != '\n')
 			lus--;
-		while (k > 0 && decodee8[k - 1] != '\n')
+		while (k > 0 && run[k - 1] != '\n')
 			k--;
 		a1 = a0 + lus;
 	}
-	std::memmove(p + a0 + k, p + a1, n - a1);
-	std::memcpy(p + a0, decodee8, k);
-	tenuede = p + a0;
-	tenuea = p + a0 + k;
+	if (k == 0)
+		return n;
+	if (k < fin + a0 + (n - a1)) { /* the run is the shorter to copy */
+		char *q = *t + fin;
+		std::memmove(q + a0 + k, q + a1, n - a1);
+		std::memcpy(q + a0, run, k);
+		run = q + a0;
+	} else {
+		std::memcpy(b, *t, fin + a0);
+		std::memcpy(run + k, p + a1, n - a1);
+		rechange = *t;
+		*t = b;
+	}
+	tenuede = run;
+	tenuea = run + k;
 	return a0 + k + (n - a1);
 }
 
