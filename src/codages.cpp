@@ -425,6 +425,13 @@ lotutf8avx2(
 	char *d0 = d;
 	size_t l, pris;
 
+	/* the steps with more than 32 bytes to go, which the compiler then
+	 * makes without the checks of a line's last bytes, then the last */
+	while (
+	    f - p > 32 && (l = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+		d += l;
+		p += pris;
+	}
 	while (p < f && (l = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
 		d += l;
 		p += pris;
