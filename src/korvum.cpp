@@ -43,14 +43,30 @@ struct Masques {
 enum { LOT = 256 };     /* blocks of 64 bytes swept in one go */
 enum { REPRISE = 512 }; /* bytes left to the loop after clairs took none */
 
-static size_t balayer(const char *, const char *, bool, Masques *);
+/*
+ * What a sweep of up to LOT blocks finds, and a clear block past them:
+ * each kind of bit in an array of its own, so that the bits of any 64
+ * bytes are read in one go (see vue).
+ */
+struct Lot {
+	std::uint64_t fins[LOT + 1], sigs[LOT + 1], hauts[LOT + 1],
+	    seps[LOT + 1];
+};
+
+static size_t balayer(const char *, const char *, bool, Lot *);
 static Masques balayerbase(const char *, bool);
+static void ranger(Lot *, size_t, Masques);
+static Masques bloc(const Lot *, size_t);
 #ifdef KORVUM_SSSE3
-static void balayerssse3(const char *, bool, Masques *, size_t);
-static void balayeravx2(const char *, bool, Masques *, size_t);
+static Masques blocssse3(const char *, bool, __m128i, __m128i);
+static void balayerssse3(const char *, bool, Lot *, size_t);
+static std::uint64_t signesssse3(const char *);
+static void moitiesavx2(const char *, bool, Lot *, size_t);
+static void balayeravx2(const char *, bool, Lot *, size_t);
 static std::uint64_t signesavx2(const char *);
 static const char *cherchebloc2(const char *, const char *, int);
 #endif
+static size_t rang(std::uint64_t);
 static size_t position(size_t, std::uint64_t);
 static std::uint64_t entre(size_t, size_t, size_t);
 static const char *debutchaine(const char *, const char *);
@@ -64,12 +80,14 @@ static void traiter(
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
 static bool signesclairs(const char *, std::uint64_t);
-static std::uint64_t apartir(const Masques *, size_t);
+static std::uint64_t apartir(const Lot *, size_t);
 static Masques depuis(Masques, size_t);
-static size_t lignesclaires(
-    size_t, size_t, const Masques *, size_t, bool, bool *);
-static size_t clairs(size_t, size_t, const Masques *, size_t, bool *);
-static size_t clairsignes(size_t, size_t, const Masques *, size_t);
+static std::uint64_t vue(const std::uint64_t *, size_t);
+static bool longue(const char *, const Lot *, size_t, size_t, bool, bool *,
+    size_t *, size_t *, size_t *, size_t *);
+static size_t lignesclaires(size_t, size_t, const Lot *, size_t, bool, bool *);
+static size_t clairs(size_t, size_t, const Lot *, size_t, bool *);
+static size_t clairsignes(size_t, size_t, const Lot *, size_t);
 static void convertir();
 
 /*
@@ -188,26 +206,43 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
  * vector steps of jeu; signes takes the second only, for a field.
  */
 static size_t
-balayer(const char *p, const char *fin, bool cr, Masques *m)
+balayer(const char *p, const char *fin, bool cr, Lot *lot)
 {
 	size_t n = fin > p ? ((size_t)(fin - p) + 63) / 64 : 1;
 
 	if (n > LOT)
 		n = LOT;
-	m[n] = Masques{0, 0, 0, 0};
+	ranger(lot, n, Masques{0, 0, 0, 0});
 #ifdef KORVUM_SSSE3
 	if (jeu == AVX2) {
-		balayeravx2(p, cr, m, n);
+		balayeravx2(p, cr, lot, n);
 		return n;
 	}
 	if (jeu == SSSE3) {
-		balayerssse3(p, cr, m, n);
+		balayerssse3(p, cr, lot, n);
 		return n;
 	}
 #endif
 	for (size_t i = 0; i < n; i++)
-		m[i] = balayerbase(p + 64 * i, cr);
+		ranger(lot, i, balayerbase(p + 64 * i, cr));
 	return n;
+}
+
+/* Put m in lot as its k-th block. */
+static inline void
+ranger(Lot *lot, size_t k, Masques m)
+{
+	lot->fins[k] = m.fins;
+	lot->sigs[k] = m.sigs;
+	lot->hauts[k] = m.hauts;
+	lot->seps[k] = m.seps;
+}
+
+/* The k-th block of lot. */
+static inline Masques
+bloc(const Lot *lot, size_t k)
+{
+	return {lot->fins[k], lot->sigs[k], lot->hauts[k], lot->seps[k]};
 }
 
 /* The bytes that need attention among the 64 at p, as balayer finds them. */
@@ -217,11 +252,8 @@ signes(const char *p)
 #ifdef KORVUM_SSSE3
 	if (jeu == AVX2)
 		return signesavx2(p);
-	if (jeu == SSSE3) {
-		Masques m;
-		balayerssse3(p, false, &m, 1);
-		return m.sigs;
-	}
+	if (jeu == SSSE3)
+		return signesssse3(p);
 #endif
 	return balayerbase(p, false).sigs;
 }
@@ -297,45 +329,61 @@ static constexpr struct ClassesSignes {
 }();
 
 /*
- * balayer's sweep of the n blocks at p, with SSSE3: the bytes that need
- * attention by their classes.
+ * A block of balayer's sweep with SSSE3, the classes of CLASSES in bas
+ * and haut: the bytes that need attention by their classes.
  */
+__attribute__((target("ssse3"))) static inline Masques
+blocssse3(const char *p, bool cr, __m128i bas, __m128i haut)
+{
+	const __m128i f = _mm_set1_epi8(0x0f), lf = _mm_set1_epi8('\n');
+	const __m128i r = _mm_set1_epi8(cr ? '\r' : '\n');
+	const __m128i x7f = _mm_set1_epi8(0x7f);
+	const __m128i sep = _mm_set1_epi8(octetvu);
+	Masques m = {0, 0, 0, 0};
+
+	for (int i = 0; i < 64; i += 16) {
+		__m128i v =
+		    _mm_loadu_si128((const __m128i *)(const void *)(p + i));
+		__m128i c =
+		    _mm_and_si128(_mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
+		        _mm_shuffle_epi8(
+		            haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
+		m.fins |=
+		    (std::uint64_t)(unsigned)_mm_movemask_epi8(_mm_or_si128(
+		        _mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, r)))
+		    << i;
+		m.sigs |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		              _mm_adds_epu8(c, x7f))
+		          << i;
+		m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v) << i;
+		m.seps |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
+		              _mm_cmpeq_epi8(v, sep))
+		          << i;
+	}
+	return m;
+}
+
+/* The bytes that need attention among the 64 at p, with SSSE3. */
+__attribute__((target("ssse3"))) static std::uint64_t
+signesssse3(const char *p)
+{
+	return blocssse3(p, false,
+	    _mm_load_si128((const __m128i *)(const void *)CLASSES.bas),
+	    _mm_load_si128((const __m128i *)(const void *)CLASSES.haut))
+	    .sigs;
+}
+
+/* balayer's sweep of the n blocks at p, with SSSE3. */
 __attribute__((target("ssse3"))) static void
-balayerssse3(const char *p, bool cr, Masques *lot, size_t n)
+balayerssse3(const char *p, bool cr, Lot *lot, size_t n)
 {
 	const __m128i bas =
 	    _mm_load_si128((const __m128i *)(const void *)CLASSES.bas);
 	const __m128i haut =
 	    _mm_load_si128((const __m128i *)(const void *)CLASSES.haut);
-	const __m128i f = _mm_set1_epi8(0x0f), lf = _mm_set1_epi8('\n');
-	const __m128i r = _mm_set1_epi8(cr ? '\r' : '\n');
-	const __m128i x7f = _mm_set1_epi8(0x7f);
-	const __m128i sep = _mm_set1_epi8(octetvu);
 
-	for (size_t j = 0; j < n; j++, p += 64) {
-		Masques m = {0, 0, 0, 0};
-		for (int i = 0; i < 64; i += 16) {
-			__m128i v = _mm_loadu_si128(
-			    (const __m128i *)(const void *)(p + i));
-			__m128i c = _mm_and_si128(
-			    _mm_shuffle_epi8(bas, _mm_and_si128(v, f)),
-			    _mm_shuffle_epi8(
-			        haut, _mm_and_si128(_mm_srli_epi16(v, 4), f)));
-			m.fins |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-			              _mm_or_si128(_mm_cmpeq_epi8(v, lf),
-			                  _mm_cmpeq_epi8(v, r)))
-			          << i;
-			m.sigs |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-			              _mm_adds_epu8(c, x7f))
-			          << i;
-			m.hauts |= (std::uint64_t)(unsigned)_mm_movemask_epi8(v)
-			           << i;
-			m.seps |= (std::uint64_t)(unsigned)_mm_movemask_epi8(
-			              _mm_cmpeq_epi8(v, sep))
-			          << i;
-		}
-		lot[j] = m;
-	}
+	for (size_t j = 0; j < n; j++, p += 64)
+		ranger(lot, j, blocssse3(p, cr, bas, haut));
 }
 
 /*
@@ -359,33 +407,44 @@ classesavx2(const char *p)
 	    _mm256_adds_epu8(c, _mm256_set1_epi8(0x7f)));
 }
 
-/* balayerssse3, with AVX2: the same classes, 32 bytes a step. */
-__attribute__((target("avx2"))) static void
-balayeravx2(const char *p, bool cr, Masques *lot, size_t n)
+/*
+ * balayerssse3, with AVX2: the same classes, 32 bytes a step, each
+ * step's bits put as they come as the low or the high half of its
+ * block's words (x86 is little-endian).  CRs are looked for only when
+ * they end lines (cr).
+ */
+__attribute__((target("avx2"), always_inline)) static inline void
+moitiesavx2(const char *p, bool cr, Lot *lot, size_t n)
 {
 	const __m256i lf = _mm256_set1_epi8('\n');
-	const __m256i r = _mm256_set1_epi8(cr ? '\r' : '\n');
+	const __m256i r = _mm256_set1_epi8('\r');
 	const __m256i sep = _mm256_set1_epi8(octetvu);
+	auto mettre = [](std::uint64_t *a, size_t i, unsigned m) {
+		std::memcpy((char *)a + 4 * i, &m, 4);
+	};
 
-	for (size_t j = 0; j < n; j++, p += 64) {
-		Masques m = {0, 0, 0, 0};
-		for (int i = 0; i < 64; i += 32) {
-			__m256i v = _mm256_loadu_si256(
-			    (const __m256i *)(const void *)(p + i));
-			m.fins |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
-			              _mm256_or_si256(_mm256_cmpeq_epi8(v, lf),
-			                  _mm256_cmpeq_epi8(v, r)))
-			          << i;
-			m.sigs |= (std::uint64_t)classesavx2(p + i) << i;
-			m.hauts |=
-			    (std::uint64_t)(unsigned)_mm256_movemask_epi8(v)
-			    << i;
-			m.seps |= (std::uint64_t)(unsigned)_mm256_movemask_epi8(
-			              _mm256_cmpeq_epi8(v, sep))
-			          << i;
-		}
-		lot[j] = m;
+	for (size_t i = 0; i < 2 * n; i++, p += 32) {
+		__m256i v =
+		    _mm256_loadu_si256((const __m256i *)(const void *)p);
+		__m256i f = _mm256_cmpeq_epi8(v, lf);
+		if (cr)
+			f = _mm256_or_si256(f, _mm256_cmpeq_epi8(v, r));
+		mettre(lot->fins, i, (unsigned)_mm256_movemask_epi8(f));
+		mettre(lot->sigs, i, classesavx2(p));
+		mettre(lot->hauts, i, (unsigned)_mm256_movemask_epi8(v));
+		mettre(lot->seps, i,
+		    (unsigned)_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, sep)));
 	}
+}
+
+/* balayer's sweep of the n blocks at p, with AVX2. */
+__attribute__((target("avx2"))) static void
+balayeravx2(const char *p, bool cr, Lot *lot, size_t n)
+{
+	if (cr)
+		moitiesavx2(p, true, lot, n);
+	else
+		moitiesavx2(p, false, lot, n);
 }
 
 /* cherchebloc with AVX2, 64 bytes in two steps. */
@@ -415,6 +474,13 @@ signesavx2(const char *p)
 }
 #endif
 
+/* Where the lowest bit set in x, which is not 0, stands. */
+static inline size_t
+rang(std::uint64_t x)
+{
+	return (unsigned)__builtin_ctzll(x);
+}
+
 /*
  * Where the first byte that bits marks in the 64-byte block at base
  * stands, or NULLE when it marks none: without a branch, as whether a
@@ -423,8 +489,7 @@ signesavx2(const char *p)
 static inline size_t
 position(size_t base, std::uint64_t bits)
 {
-	return (base + (size_t)__builtin_ctzll(bits | 1ull << 63)) |
-	       (0 - (size_t)(bits == 0));
+	return (base + rang(bits | 1ull << 63)) | (0 - (size_t)(bits == 0));
 }
 
 /*
@@ -703,11 +768,11 @@ signesclairs(const char *b, std::uint64_t bits)
  * the first of the blocks lot, a bit each; lot[o / 64 + 1] is read.
  */
 static inline std::uint64_t
-apartir(const Masques *lot, size_t o)
+apartir(const Lot *lot, size_t o)
 {
-	const Masques *m = lot + o / 64;
+	const std::uint64_t *m = lot->sigs + o / 64;
 
-	return m[0].sigs >> o % 64 | m[1].sigs << 1 << (63 - o % 64);
+	return m[0] >> o % 64 | m[1] << 1 << (63 - o % 64);
 }
 
 /* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
@@ -720,93 +785,144 @@ depuis(Masques m, size_t o)
 }
 
 /*
+ * The bits of one of the arrays of a Lot, b, for the bytes from the o-th
+ * on: 57 of them at least, in one read, and clear past them.  b holds a
+ * word past the o-th byte's.
+ */
+static inline std::uint64_t
+vue(const std::uint64_t *b, size_t o)
+{
+	if constexpr (std::endian::native == std::endian::little) {
+		std::uint64_t w;
+		__builtin_memcpy(&w, (const char *)b + o / 8, 8);
+		return w >> (o % 8);
+	}
+	b += o / 64;
+	return b[0] >> o % 64 | b[1] << 1 << (63 - o % 64);
+}
+
+/*
+ * For a line of lignesclaires that begins at p, from t, and does not end
+ * within the bits that vue reads: its end in *e, and its first sign,
+ * byte above 127 and separator in *g, *h and *q (*e when it has none),
+ * block by block.  Returns false when it does not end within the n
+ * blocks of lot, or when it holds a sign that is not '&', '<' or ']', or,
+ * without avecsignes, any sign (*signe tells which, as for
+ * lignesclaires).
+ */
+static bool
+longue(const char *t, const Lot *lot, size_t n, size_t p, bool avecsignes,
+    bool *signe, size_t *e, size_t *g, size_t *h, size_t *q)
+{
+	size_t k = p / 64;
+	size_t hs = NULLE, qs = NULLE, ss = NULLE;
+	Masques m = depuis(bloc(lot, k), p % 64);
+
+	for (; m.fins == 0; m = bloc(lot, ++k)) {
+		if (k + 1 >= n)
+			return false;
+		if (m.sigs != 0) {
+			*signe = signesclairs(t + 64 * k, m.sigs);
+			if (!avecsignes || !*signe)
+				return false;
+			ss = std::min(ss, position(64 * k, m.sigs));
+		}
+		hs = std::min(hs, position(64 * k, m.hauts));
+		qs = std::min(qs, position(64 * k, m.seps));
+	}
+	std::uint64_t ici = m.fins & (0 - m.fins), avant = ici - 1;
+	if ((m.sigs & avant) != 0) {
+		*signe = signesclairs(t + 64 * k, m.sigs & avant);
+		if (!avecsignes || !*signe)
+			return false;
+	}
+	size_t b = 64 * k;
+	*e = b + rang(m.fins);
+	*g = std::min(ss, b + rang((m.sigs & avant) | ici));
+	*h = std::min(hs, b + rang((m.hauts & avant) | ici));
+	*q = std::min(qs, b + rang((m.seps & avant) | ici));
+	return true;
+}
+
+/*
  * Handle the plain lines that come one after the other from tampon[debut]
- * straight from the masks of the blocks lot[0, n), the first at base and
+ * straight from the masks of the n blocks of lot, the first at base and
  * debut within them: lines ended by an LF that hold no byte that needs
  * attention, or, avecsignes, none but '&', '<' and ']' (see
  * signesclairs), begin with no '<', and read as they stand (see telle).
  * Such a line is blank, or gives its record, written straight into the
  * document's buffer, or its warning.  Most lines of a list are such
- * lines; they take none of the bookkeeping of the line loop.  With a
- * blank separator, a line with blanks to cut is left to the loop.
+ * lines; they take none of the bookkeeping of the line loop, and those
+ * that end within 57 bytes are read from the masks in one go (see vue).
+ * With a blank separator, a line with blanks to cut is left to the loop.
  * Returns where the first line left to the loop begins, or the first
  * that does not end within the blocks; *signe tells, without avecsignes,
  * that it is left for its signs alone.  The separator is ASCII, and the
  * reader free (see lecteurlibre).
  */
 __attribute__((always_inline)) static inline size_t
-lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
+lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
     bool avecsignes, bool *signe)
 {
 	const char *t = tampon + base;
 	size_t p = debut - base; /* the line's start, from t */
-	size_t k = p / 64;
-	/* the line's first byte above 127, first separator and first sign
-	 * in the blocks before */
-	size_t hs = NULLE, qs = NULLE, ss = NULLE;
-	Masques m = depuis(lot[k], p % 64);
 	const bool sepblanc = separ == ' ' || separ == '\t';
 	char *limite, *d = place(&limite);
 
-	for (;;) {
-		if (m.fins == 0) { /* the line goes on in the next block */
-			if (k + 1 >= n)
-				break;
-			if (m.sigs != 0) {
-				*signe = signesclairs(t + 64 * k, m.sigs);
+	for (;; p++) {
+		size_t e, g, h, q;
+		std::uint64_t fins = vue(lot->fins, p), vus = 0;
+		if (fins != 0) {
+			std::uint64_t ici = fins & (0 - fins), avant = ici - 1;
+			std::uint64_t sigs = vue(lot->sigs, p) & avant;
+			e = p + rang(fins);
+			g = e;
+			if (sigs != 0) {
+				*signe = signesclairs(t + p, sigs);
 				if (!avecsignes || !*signe)
 					break;
-				ss = std::min(ss, position(64 * k, m.sigs));
+				g = p + rang(sigs);
+				vus = sigs >> (g - p);
 			}
-			hs = std::min(hs, position(64 * k, m.hauts));
-			qs = std::min(qs, position(64 * k, m.seps));
-			m = lot[++k];
-			continue;
-		}
-		std::uint64_t avant = (m.fins & (0 - m.fins)) - 1;
-		std::uint64_t ici = avant + 1; /* the line end's bit */
-		size_t e = 64 * k + (size_t)std::countr_zero(m.fins), g = e;
-		if ((m.sigs & avant) != 0 || ss != NULLE) {
-			*signe = signesclairs(t + 64 * k, m.sigs & avant);
-			if (!avecsignes || !*signe)
-				break;
-			g = std::min(ss, 64 * k + (size_t)__builtin_ctzll(
-			                              (m.sigs & avant) | ici));
-		}
-		size_t h = std::min(hs,
-		    64 * k + (size_t)__builtin_ctzll((m.hauts & avant) | ici));
-		size_t q = std::min(qs,
-		    64 * k + (size_t)__builtin_ctzll((m.seps & avant) | ici));
+			h = p + rang((vue(lot->hauts, p) & avant) | ici);
+			q = p + rang((vue(lot->seps, p) & avant) | ici);
+		} else if (!longue(
+		               t, lot, n, p, avecsignes, signe, &e, &g, &h, &q))
+			break;
+		else if (g < e && e - g < 64)
+			vus = apartir(lot, g);
+		const bool signee = avecsignes && g < e;
 		const char *s = t + p, *f = t + e;
-		while (f > s && f[-1] == '\r')
-			f--;
-		if (f == s || blanc(*s) || blanc(f[-1])) {
-			/* A blank line, or blanks to cut: the separator
-			 * the sweep found is the line's unless blank. */
-			if (sepblanc)
-				break;
-			s = debutchaine(s, f);
-			f = s < f ? rtrim(s, f) : s;
+		/* A byte up to ' ' at either end is a CR or a blank: the
+		 * line's bytes below ' ' but TAB and CR are signs. */
+		if (f == s || (unsigned char)*s <= ' ' ||
+		    (unsigned char)f[-1] <= ' ') {
+			while (f > s && f[-1] == '\r')
+				f--;
+			if (f == s || blanc(*s) || blanc(f[-1])) {
+				/* A blank line, or blanks to cut: the
+				 * separator the sweep found is the line's
+				 * unless blank. */
+				if (sepblanc)
+					break;
+				s = debutchaine(s, f);
+				f = s < f ? rtrim(s, f) : s;
+			}
 		}
 		if (s == f) {
 			ligne++; /* blank */
-		} else if ((g < e && *s == '<') ||
+		} else if ((signee && *s == '<') ||
 		           (h < e && !telle(s, t + h))) {
 			break; /* markup, or an encoding to tell */
 		} else if (t + q < f) {
 			size_t nq = (size_t)(t + q - s);
 			size_t nr = (size_t)(f - t) - q - 1;
-			if (g < e) {
+			if (signee) {
 				if (pireplace(nq + nr) > (size_t)(limite - d))
 					break;
 				ligne++;
-				/* its signs from g on, when all are within 64
-				 * bytes (see enregistrement) */
-				std::uint64_t vus = 0;
-				if (ss == NULLE)
-					vus = m.sigs >> g % 64;
-				else if (e - g < 64)
-					vus = apartir(lot, g);
+				/* with its signs from g on, when all are
+				 * within 64 bytes (see enregistrement) */
 				d = fichesignes(
 				    d, s, nq, t + q + 1, nr, t + g, vus);
 				if (!lecteurlibre()) {
@@ -823,12 +939,7 @@ lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
 			ligne++;
 			avertir();
 		}
-		p = e + 1;
-		hs = qs = ss = NULLE;
-		m.fins &= m.fins - 1;
-		m.sigs &= ~avant;
-		m.hauts &= ~avant;
-		m.seps &= ~avant;
+		p = e;
 	}
 	rendre(d);
 	return base + p;
@@ -840,14 +951,14 @@ lignesclaires(size_t debut, size_t base, const Masques *lot, size_t n,
  * the first down where it is inlined (flatten inlines what each calls).
  */
 __attribute__((flatten)) static size_t
-clairs(size_t debut, size_t base, const Masques *lot, size_t n, bool *signe)
+clairs(size_t debut, size_t base, const Lot *lot, size_t n, bool *signe)
 {
 	*signe = false;
 	return lignesclaires(debut, base, lot, n, false, signe);
 }
 
 __attribute__((noinline, flatten)) static size_t
-clairsignes(size_t debut, size_t base, const Masques *lot, size_t n)
+clairsignes(size_t debut, size_t base, const Lot *lot, size_t n)
 {
 	bool signe;
 
@@ -883,7 +994,8 @@ convertir()
 	size_t premier = NULLE;  /* the line's first byte above 127 before
 	                            base */
 	size_t sepavant = NULLE; /* the line's first separator before base */
-	Masques m = {0, 0, 0, 0}, lot[LOT + 1];
+	Masques m = {0, 0, 0, 0};
+	Lot lot;
 	size_t k = 0, nlot = 0; /* m is lot[k] as swept, of nlot */
 	char fl = '\0';         /* '\n' or '\r' once the line ends are known */
 	bool epuise = false, connu = true, sale = false;
@@ -910,16 +1022,16 @@ convertir()
 		    (connu || haut == NULLE) && lecteurlibre()) {
 			bool signe;
 			size_t b0 = base - 64 * k,
-			       d = clairs(debut, b0, lot, nlot, &signe);
+			       d = clairs(debut, b0, &lot, nlot, &signe);
 			if (signe)
-				d = clairsignes(d, b0, lot, nlot);
+				d = clairsignes(d, b0, &lot, nlot);
 			if (d == debut)
 				reprise = debut + REPRISE;
 			else {
 				debut = d;
 				k = std::min((d - b0) / 64, nlot - 1);
 				base = b0 + 64 * k;
-				m = depuis(lot[k], d - base);
+				m = depuis(bloc(&lot, k), d - base);
 			}
 		}
 		while (m.fins == 0 && base + 64 < fin) {
@@ -929,10 +1041,10 @@ convertir()
 			base += 64;
 			if (++k == nlot) {
 				nlot = balayer(tampon + base, tampon + fin,
-				    fl == '\r', lot);
+				    fl == '\r', &lot);
 				k = 0;
 			}
-			m = lot[k];
+			m = bloc(&lot, k);
 		}
 		bool bout = m.fins != 0;
 		size_t e = bout ? base + (size_t)std::countr_zero(m.fins) : fin;
@@ -954,8 +1066,7 @@ convertir()
 			s = tampon + debut;
 			f = tampon + e;
 			h = tampon +
-			    std::min(premier,
-			        base + (size_t)__builtin_ctzll(hauts | ici));
+			    std::min(premier, base + rang(hauts | ici));
 			while (f > s && f[-1] == '\r')
 				f--;
 			signe = f;
@@ -964,8 +1075,7 @@ convertir()
 				sep =
 				    tampon +
 				    std::min(sepavant,
-				        base + (size_t)__builtin_ctzll(
-				                   (m.seps & avantici) | ici));
+				        base + rang((m.seps & avantici) | ici));
 			m.seps &= ~avantici;
 			m.hauts &= ~avantici;
 			m.fins &= m.fins - 1;
@@ -1085,9 +1195,9 @@ convertir()
 				        tampon + fin, epuise, fl == '\r');
 			std::memset(tampon + fin, 0, MARGE);
 			nlot = balayer(
-			    tampon + base, tampon + fin, fl == '\r', lot);
+			    tampon + base, tampon + fin, fl == '\r', &lot);
 			k = 0;
-			m = lot[0];
+			m = bloc(&lot, 0);
 			continue;
 		}
 
