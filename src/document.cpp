@@ -433,6 +433,10 @@ static inline void
 copie(char *d, const char *s, size_t n)
 {
 	std::memcpy(d, s, 32);
-	for (size_t i = 32; i < n; i += 32)
-		std::memcpy(d + i, s + i, 32);
+	while (n > 32) {
+		d += 32;
+		s += 32;
+		n -= 32;
+		std::memcpy(d, s, 32);
+	}
 }
