@@ -349,14 +349,15 @@ tenue(const char *s)
  * decoderlignes decoded), or windows-1252 by that byte, as most
  * windows-1252 lines tell, as classer would first (the byte after the
  * text, a line end or zero, is no continuation byte).  Notes what such a
- * line tells, and whether it is held decoded.
+ * line tells, and that a line of the run is held decoded (texteligne
+ * notes the rest; the plain lines of the line loop need neither).
  */
 bool
 telle(const char *s, const char *h)
 {
 	const auto *u = (const unsigned char *)h;
 
-	if ((interne = codage != HUIT))
+	if (codage != HUIT)
 		return true;
 	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
 		interne = true;
