@@ -190,12 +190,17 @@ classer(
 	return dit;
 }
 
-/* The widest steps this processor can take. */
+/*
+ * The widest steps this processor can take; AVX2 with the bit
+ * instructions that come with it (BMI1 and BMI2), which the line loop's
+ * AVX2 steps take too.
+ */
 Jeu
 jeuprocesseur()
 {
 #ifdef KORVUM_SSSE3
-	if (__builtin_cpu_supports("avx2"))
+	if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+	    __builtin_cpu_supports("bmi2"))
 		return AVX2;
 	if (__builtin_cpu_supports("ssse3"))
 		return SSSE3;

@@ -88,6 +88,11 @@ static bool longue(const char *, const Lot *, size_t, size_t, bool, bool *,
 static size_t lignesclaires(size_t, size_t, const Lot *, size_t, bool, bool *);
 static size_t clairs(size_t, size_t, const Lot *, size_t, bool *);
 static size_t clairsignes(size_t, size_t, const Lot *, size_t);
+#ifdef KORVUM_SSSE3
+static size_t clairsavx2(size_t, size_t, const Lot *, size_t, bool *);
+static size_t clairsignesavx2(size_t, size_t, const Lot *, size_t);
+#endif
+static size_t prendreclaires(size_t, size_t, const Lot *, size_t);
 static void convertir();
 
 /*
@@ -965,6 +970,49 @@ clairsignes(size_t debut, size_t base, const Lot *lot, size_t n)
 	return lignesclaires(debut, base, lot, n, true, &signe);
 }
 
+#ifdef KORVUM_SSSE3
+/*
+ * clairs and clairsignes, with the instructions that come with AVX2: the
+ * masks read with BMI's bit instructions, which take a tenth fewer.
+ */
+__attribute__((target("avx2,bmi,bmi2"), flatten)) static size_t
+clairsavx2(size_t debut, size_t base, const Lot *lot, size_t n, bool *signe)
+{
+	*signe = false;
+	return lignesclaires(debut, base, lot, n, false, signe);
+}
+
+__attribute__((target("avx2,bmi,bmi2"), noinline, flatten)) static size_t
+clairsignesavx2(size_t debut, size_t base, const Lot *lot, size_t n)
+{
+	bool signe;
+
+	return lignesclaires(debut, base, lot, n, true, &signe);
+}
+#endif
+
+/*
+ * Take the plain lines from debut (see lignesclaires), by clairs, and
+ * when it leaves a line for its signs alone, on by clairsignes; with the
+ * instructions of AVX2 when the processor has them.  Returns where the
+ * first line left to the line loop begins.
+ */
+static size_t
+prendreclaires(size_t debut, size_t base, const Lot *lot, size_t n)
+{
+	bool signe;
+	size_t d;
+
+#ifdef KORVUM_SSSE3
+	if (jeu == AVX2) {
+		d = clairsavx2(debut, base, lot, n, &signe);
+		return signe ? clairsignesavx2(d, base, lot, n) : d;
+	}
+#endif
+	d = clairs(debut, base, lot, n, &signe);
+	return signe ? clairsignes(d, base, lot, n) : d;
+}
+
 /*
  * Read the source in blocks and hand each line to traiter.  The unhandled
  * bytes are tampon[debut, fin).  Lines are found 64 bytes at a time (see
@@ -1020,11 +1068,8 @@ convertir()
 		 * took none. */
 		if (clair && debut >= reprise && debut - base < 64 &&
 		    (connu || haut == NULLE) && lecteurlibre()) {
-			bool signe;
 			size_t b0 = base - 64 * k,
-			       d = clairs(debut, b0, &lot, nlot, &signe);
-			if (signe)
-				d = clairsignes(d, b0, &lot, nlot);
+			       d = prendreclaires(debut, b0, &lot, nlot);
 			if (d == debut)
 				reprise = debut + REPRISE;
 			else {
