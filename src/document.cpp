@@ -21,8 +21,10 @@ static char *doc = tampons[0]; /* document bytes not yet written */
 static size_t doclen;
 static char *champs[2]; /* a large record's fields as written */
 static size_t placechamps[2];
-static const char F[] = "<F><Q>", QR[] = "</Q><R>", FF[] = "</R></F>\r\n";
-static_assert(sizeof F + sizeof QR + sizeof FF - 3 == TAILLEFICHE);
+/* A record's tags, each with room to be written in one or two stores */
+static const char F[8] = "<F><Q>", QR[8] = "</Q><R>", FF[16] = "</R></F>\r\n";
+enum { NF = 6, NQR = 7, NFF = 10 }; /* their lengths */
+static_assert(NF + NQR + NFF == TAILLEFICHE);
 static bool interdit; /* a forbidden character was replaced on this line */
 
 static void morceaux(
@@ -152,16 +154,17 @@ rendre(char *d)
 char *
 fiche(char *d, const char *q, size_t nq, const char *r, size_t nr)
 {
-	std::memcpy(d, F, sizeof F - 1);
-	d += sizeof F - 1;
+	/* each tag whole, what comes after it covering its spare bytes */
+	std::memcpy(d, F, sizeof F);
+	d += NF;
 	copie(d, q, nq);
 	d += nq;
-	std::memcpy(d, QR, sizeof QR - 1);
-	d += sizeof QR - 1;
+	std::memcpy(d, QR, sizeof QR);
+	d += NQR;
 	copie(d, r, nr);
 	d += nr;
-	std::memcpy(d, FF, sizeof FF - 1);
-	return d + sizeof FF - 1;
+	std::memcpy(d, FF, sizeof FF);
+	return d + NFF;
 }
 
 /*
@@ -189,7 +192,7 @@ morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe,
 		return;
 	}
 	const char *m[5] = {F, q, QR, r, FF};
-	size_t n[5] = {sizeof F - 1, nq, sizeof QR - 1, nr, sizeof FF - 1};
+	size_t n[5] = {NF, nq, NQR, nr, NFF};
 	for (int i = 1; i < 5 && !propre; i += 2) {
 		/* a field's own buffer, for a record too large for the
 		 * document's */
@@ -221,13 +224,13 @@ char *
 fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
     const char *signe, std::uint64_t bits)
 {
-	std::memcpy(d, F, sizeof F - 1);
-	d = champ(q, nq, d + sizeof F - 1, signe >= q + nq, signe, bits);
-	std::memcpy(d, QR, sizeof QR - 1);
-	d = champ(r, nr, d + sizeof QR - 1, signe >= r + nr, signe, bits);
-	std::memcpy(d, FF, sizeof FF - 1);
+	std::memcpy(d, F, NF);
+	d = champ(q, nq, d + NF, signe >= q + nq, signe, bits);
+	std::memcpy(d, QR, NQR);
+	d = champ(r, nr, d + NQR, signe >= r + nr, signe, bits);
+	std::memcpy(d, FF, NFF);
 	signaler();
-	return d + sizeof FF - 1;
+	return d + NFF;
 }
 
 /*
