@@ -202,12 +202,13 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
 }
 
 /*
- * Sweep the bytes from p, 64 at a time, into m, one bit a byte, the first
- * byte's the lowest: the line ends (LF, and CR too when cr), the bytes
- * that need attention (SIGNE, in defs.h), the bytes above 127, and the
- * bytes octetvu, the separator's when it is ASCII.  Sweeps the blocks
+ * Sweep the bytes from p, 64 at a time, into lot, one bit a byte, the
+ * first byte's the lowest: the line ends (LF, and CR too when cr), the
+ * bytes that need attention (SIGNE, in defs.h), the bytes above 127, and
+ * the bytes octetvu, the separator's when it is ASCII.  Sweeps the blocks
  * that begin before fin, LOT at most and one at least, returns how many,
- * and leaves m[n] clear; the last may look at up to 63 bytes past fin.
+ * n, and leaves the n-th clear; the last may look at up to 63 bytes past
+ * fin.
  * A few blocks in a go keep the sweep's constants in registers.  With the
  * vector steps of jeu; signes takes the second only, for a field.
  */
