@@ -394,18 +394,17 @@ balayerssse3(const char *p, bool cr, Lot *lot, size_t n)
 }
 
 /*
- * The bytes among the 32 at p that need attention, a bit a byte: by
+ * The bytes among the 32 of v that need attention, a bit a byte: by
  * their classes, with AVX2.
  */
 __attribute__((target("avx2"))) static inline unsigned
-classesavx2(const char *p)
+classesavx2(__m256i v)
 {
 	const __m256i bas =
 	    _mm256_load_si256((const __m256i *)(const void *)CLASSES.bas);
 	const __m256i haut =
 	    _mm256_load_si256((const __m256i *)(const void *)CLASSES.haut);
 	const __m256i f = _mm256_set1_epi8(0x0f);
-	__m256i v = _mm256_loadu_si256((const __m256i *)(const void *)p);
 	__m256i c =
 	    _mm256_and_si256(_mm256_shuffle_epi8(bas, _mm256_and_si256(v, f)),
 	        _mm256_shuffle_epi8(
@@ -430,17 +429,21 @@ moitiesavx2(const char *p, bool cr, Lot *lot, size_t n)
 		std::memcpy((char *)a + 4 * i, &m, 4);
 	};
 
-	for (size_t i = 0; i < 2 * n; i++, p += 32) {
-		__m256i v =
-		    _mm256_loadu_si256((const __m256i *)(const void *)p);
-		__m256i f = _mm256_cmpeq_epi8(v, lf);
-		if (cr)
-			f = _mm256_or_si256(f, _mm256_cmpeq_epi8(v, r));
-		mettre(lot->fins, i, (unsigned)_mm256_movemask_epi8(f));
-		mettre(lot->sigs, i, classesavx2(p));
-		mettre(lot->hauts, i, (unsigned)_mm256_movemask_epi8(v));
-		mettre(lot->seps, i,
-		    (unsigned)_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, sep)));
+	for (size_t i = 0; i < 2 * n; p += 64) {
+		for (int h = 0; h < 2; h++, i++) {
+			__m256i v = _mm256_loadu_si256(
+			    (const __m256i *)(const void *)(p + 32 * h));
+			__m256i f = _mm256_cmpeq_epi8(v, lf);
+			if (cr)
+				f = _mm256_or_si256(f, _mm256_cmpeq_epi8(v, r));
+			mettre(lot->fins, i, (unsigned)_mm256_movemask_epi8(f));
+			mettre(lot->sigs, i, classesavx2(v));
+			mettre(
+			    lot->hauts, i, (unsigned)_mm256_movemask_epi8(v));
+			mettre(lot->seps, i,
+			    (unsigned)_mm256_movemask_epi8(
+			        _mm256_cmpeq_epi8(v, sep)));
+		}
 	}
 }
 
@@ -490,7 +493,11 @@ cherchebloc2(const char *p, const char *fin, int c)
 __attribute__((target("avx2"))) static std::uint64_t
 signesavx2(const char *p)
 {
-	return classesavx2(p) | (std::uint64_t)classesavx2(p + 32) << 32;
+	return classesavx2(
+	           _mm256_loadu_si256((const __m256i *)(const void *)p)) |
+	       (std::uint64_t)classesavx2(
+	           _mm256_loadu_si256((const __m256i *)(const void *)(p + 32)))
+	           << 32;
 }
 #endif
 
