@@ -430,7 +430,7 @@ moitiesavx2(const char *p, bool cr, Lot *lot, size_t n)
 	};
 
 	for (size_t i = 0; i < 2 * n; p += 64) {
-		for (int h = 0; h < 2; h++, i++) {
+		for (size_t h = 0; h < 2; h++, i++) {
 			__m256i v = _mm256_loadu_si256(
 			    (const __m256i *)(const void *)(p + 32 * h));
 			__m256i f = _mm256_cmpeq_epi8(v, lf);
