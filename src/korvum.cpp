@@ -81,7 +81,7 @@ static void traiter(
 static const char *sansmarque(const char *, const char *);
 static const char *premiersigne(const char *, const char *);
 static bool signesclairs(const char *, std::uint64_t);
-static std::uint64_t apartir(const Lot *, size_t);
+static std::uint64_t apartir(const std::uint64_t *, size_t);
 static Masques depuis(Masques, size_t);
 static std::uint64_t vue(const std::uint64_t *, size_t);
 static bool longue(const char *, const Lot *, size_t, size_t, bool, bool *,
@@ -208,9 +208,9 @@ avertirligne(std::int64_t l, const char *texte, size_t n)
  * the bytes octetvu, the separator's when it is ASCII.  Sweeps the blocks
  * that begin before fin, LOT at most and one at least, returns how many,
  * n, and leaves the n-th clear; the last may look at up to 63 bytes past
- * fin.
- * A few blocks in a go keep the sweep's constants in registers.  With the
- * vector steps of jeu; signes takes the second only, for a field.
+ * fin.  A few blocks in a go keep the sweep's constants in registers.
+ * With the vector steps of jeu; signes takes the second only, for a
+ * field.
  */
 static size_t
 balayer(const char *p, const char *fin, bool cr, Lot *lot)
@@ -791,15 +791,14 @@ signesclairs(const char *b, std::uint64_t bits)
 }
 
 /*
- * The bytes that need attention among the 64 that begin o bytes on from
- * the first of the blocks lot, a bit each; lot[o / 64 + 1] is read.
+ * The 64 bits of one of the arrays of a Lot, b, for the bytes from the
+ * o-th on; b[o / 64 + 1] is read.
  */
 static inline std::uint64_t
-apartir(const Lot *lot, size_t o)
+apartir(const std::uint64_t *b, size_t o)
 {
-	const std::uint64_t *m = lot->sigs + o / 64;
-
-	return m[0] >> o % 64 | m[1] << 1 << (63 - o % 64);
+	b += o / 64;
+	return b[0] >> o % 64 | b[1] << 1 << (63 - o % 64);
 }
 
 /* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
@@ -824,8 +823,7 @@ vue(const std::uint64_t *b, size_t o)
 		__builtin_memcpy(&w, (const char *)b + o / 8, 8);
 		return w >> (o % 8);
 	}
-	b += o / 64;
-	return b[0] >> o % 64 | b[1] << 1 << (63 - o % 64);
+	return apartir(b, o);
 }
 
 /*
@@ -917,7 +915,7 @@ lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
 		               t, lot, n, p, avecsignes, signe, &e, &g, &h, &q))
 			break;
 		else if (g < e && e - g < 64)
-			vus = apartir(lot, g);
+			vus = apartir(lot->sigs, g);
 		const bool signee = avecsignes && g < e;
 		const char *s = t + p, *f = t + e;
 		/* A byte up to ' ' at either end is a CR or a blank: the

@@ -287,7 +287,8 @@ ditutf8(const char *p, const char *fin)
 size_t
 decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 {
-	const char *p = *t + fin, *un, *der = p + n;
+	char *p = *t + fin;
+	const char *un, *der = p + n;
 	size_t lus;
 
 	tenuede = tenuea = nullptr;
@@ -317,10 +318,9 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	if (k == 0)
 		return n;
 	if (k < fin + a0 + (n - a1)) { /* the run is the shorter to copy */
-		char *q = *t + fin;
-		std::memmove(q + a0 + k, q + a1, n - a1);
-		std::memcpy(q + a0, run, k);
-		run = q + a0;
+		std::memmove(p + a0 + k, p + a1, n - a1);
+		std::memcpy(p + a0, run, k);
+		run = p + a0;
 	} else {
 		std::memcpy(b, *t, fin + a0);
 		std::memcpy(run + k, p + a1, n - a1);
