@@ -7,19 +7,15 @@
  * the run as before.  A small piece (the last, and every piece of a small
  * document) is written at once: a thread would cost it more than it
  * saves.  The thread comes with the first large piece and stays until the
- * process ends, idle between pieces.  POSIX threads, which MinGW-w64
- * provides on Windows: the C++ library's would bring its whole shared
- * library into the process for them.
+ * process ends, idle between pieces.  The thread and the lock the run
+ * shares with it are the system's own (posix.cpp, windows.cpp): on
+ * Windows the hand-overs then cost no trip through the kernel's objects.
  */
 
 #include "extern.h"
 
-#include <pthread.h>
-
 enum { PARTAGE = 65536 }; /* the smallest piece handed to the thread */
 
-static pthread_mutex_t verrou = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t reveil = PTHREAD_COND_INITIALIZER;
 static struct {
 	const char *p;
 	size_t n;
@@ -27,7 +23,7 @@ static struct {
 static size_t premiere, nfile; /* in file */
 static bool echec;             /* a write failed since the last wait */
 
-static void *ecrivain(void *);
+[[noreturn]] static void ecrivain();
 
 /*
  * Hand the n bytes at p over to the writer, once it has room for them;
@@ -39,7 +35,6 @@ void
 livrer(const char *p, size_t n)
 {
 	static bool lance;
-	pthread_t t;
 	bool ok;
 
 	if (n < PARTAGE) {
@@ -48,23 +43,22 @@ livrer(const char *p, size_t n)
 		return;
 	}
 	if (!lance) {
-		if (pthread_create(&t, nullptr, ecrivain, nullptr) != 0) {
+		if (!lancer(ecrivain)) {
 			/* no thread: the run writes its document itself */
 			if (!ecrire(p, n))
 				erreur(ECRIRE);
 			return;
 		}
-		(void)pthread_detach(t);
 		lance = true;
 	}
-	pthread_mutex_lock(&verrou);
+	verrouiller();
 	while (nfile == ENVOL && !echec)
-		pthread_cond_wait(&reveil, &verrou);
+		patienter();
 	if ((ok = !echec)) {
 		file[(premiere + nfile++) % ENVOL] = {p, n};
-		pthread_cond_broadcast(&reveil);
+		eveiller();
 	}
-	pthread_mutex_unlock(&verrou);
+	deverrouiller();
 	if (!ok)
 		erreur(ECRIRE);
 }
@@ -76,12 +70,12 @@ livrer(const char *p, size_t n)
 bool
 ecrits()
 {
-	pthread_mutex_lock(&verrou);
+	verrouiller();
 	while (nfile > 0)
-		pthread_cond_wait(&reveil, &verrou);
+		patienter();
 	bool ok = !echec;
 	echec = false;
-	pthread_mutex_unlock(&verrou);
+	deverrouiller();
 	return ok;
 }
 
@@ -90,22 +84,22 @@ ecrits()
  * drop them until the run has heard of it.  The signals that end a run
  * are the run's own thread's to take (see tenirfins).
  */
-static void *
-ecrivain(void *)
+static void
+ecrivain()
 {
 	tenirfins();
-	pthread_mutex_lock(&verrou);
+	verrouiller();
 	for (;;) {
 		while (nfile == 0)
-			pthread_cond_wait(&reveil, &verrou);
+			patienter();
 		auto [p, n] = file[premiere];
 		bool perdu = echec;
-		pthread_mutex_unlock(&verrou);
+		deverrouiller();
 		bool ok = perdu || ecrire(p, n);
-		pthread_mutex_lock(&verrou);
+		verrouiller();
 		echec = echec || !ok;
 		premiere = (premiere + 1) % ENVOL;
 		nfile--;
-		pthread_cond_broadcast(&reveil);
+		eveiller();
 	}
 }

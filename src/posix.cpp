@@ -22,6 +22,9 @@
 /* The signals that end a run, after which no temporary file may stay. */
 static const int FINS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
+static pthread_mutex_t verrou = PTHREAD_MUTEX_INITIALIZER; /* the writer's */
+static pthread_cond_t reveil = PTHREAD_COND_INITIALIZER;
+static void (*corps)();    /* what the writer's thread runs */
 static bool sortiefichier; /* the target is a regular file written in place */
 static char *provisoire;   /* the temporary file, until it takes its place */
 static char *cible;        /* the name whose file it replaces */
@@ -35,6 +38,7 @@ static void oublier();
 static void masquer(bool);
 static sigset_t *lesfins(sigset_t *);
 static void effacer(int);
+static void *fil(void *);
 
 /*
  * Make sure the files cannot land on a closed standard stream, where
@@ -239,6 +243,58 @@ tenirfins()
 	sigset_t fins;
 
 	(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), nullptr);
+}
+
+/*
+ * Start a thread that runs f and is never waited for; false when the
+ * system gives none.
+ */
+bool
+lancer(void (*f)())
+{
+	pthread_t t;
+
+	corps = f;
+	if (pthread_create(&t, nullptr, fil, nullptr) != 0)
+		return false;
+	(void)pthread_detach(t);
+	return true;
+}
+
+/* The thread lancer starts. */
+static void *
+fil(void *)
+{
+	corps();
+	return nullptr;
+}
+
+/*
+ * The lock the run and the writer share, and the wait for the other's
+ * news, made with that lock held, and the news.
+ */
+void
+verrouiller()
+{
+	pthread_mutex_lock(&verrou);
+}
+
+void
+deverrouiller()
+{
+	pthread_mutex_unlock(&verrou);
+}
+
+void
+patienter()
+{
+	pthread_cond_wait(&reveil, &verrou);
+}
+
+void
+eveiller()
+{
+	pthread_cond_broadcast(&reveil);
 }
 
 /* The signals that end a run, in *s. */

@@ -16,6 +16,9 @@
 #include <io.h>
 #include <windows.h>
 
+static SRWLOCK verrou = SRWLOCK_INIT; /* the writer's */
+static CONDITION_VARIABLE reveil = CONDITION_VARIABLE_INIT;
+static void (*corps)();              /* what the writer's thread runs */
 static bool sortiefichier;           /* the target is written in place */
 static wchar_t *volatile provisoire; /* the temporary file, until placed */
 static wchar_t *cible;               /* the target's full name */
@@ -46,6 +49,7 @@ static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
 static BOOL WINAPI interrompre(DWORD);
+static DWORD WINAPI fil(void *);
 
 /* The C runtime's own Unicode argument vector, split as argv is. */
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
@@ -514,6 +518,61 @@ renoncer()
 void
 tenirfins()
 {
+}
+
+/*
+ * Start a thread that runs f and is never waited for; false when the
+ * system gives none.
+ */
+bool
+lancer(void (*f)())
+{
+	HANDLE h;
+
+	corps = f;
+	if ((h = CreateThread(nullptr, 0, fil, nullptr, 0, nullptr)) == nullptr)
+		return false;
+	CloseHandle(h);
+	return true;
+}
+
+/* The thread lancer starts. */
+static DWORD WINAPI
+fil(void *)
+{
+	corps();
+	return 0;
+}
+
+/*
+ * The lock the run and the writer share, and the wait for the other's
+ * news, made with that lock held, and the news.  Windows' own slim lock
+ * and condition: a hand-over that finds no one waiting stays in the
+ * process, where the POSIX threads of MinGW-w64 would go through kernel
+ * objects each time.
+ */
+void
+verrouiller()
+{
+	AcquireSRWLockExclusive(&verrou);
+}
+
+void
+deverrouiller()
+{
+	ReleaseSRWLockExclusive(&verrou);
+}
+
+void
+patienter()
+{
+	SleepConditionVariableSRW(&reveil, &verrou, INFINITE, 0);
+}
+
+void
+eveiller()
+{
+	WakeAllConditionVariable(&reveil);
 }
 
 /*
