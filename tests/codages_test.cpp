@@ -103,6 +103,20 @@ TEST_F(Korvum, UnmarkedSourceIsUtf8WhenItsWindowIsWellFormed)
 		ascii += "<" + std::string(97, 'x') + "/>\n";
 		balises += "<" + std::string(97, 'x') + "/>\r\n";
 	}
+	// A line that does not tell (an accented capital, as windows-1252
+	// makes it too) is read in UTF-8 when its window holds no line that
+	// tells, wherever its first byte above 127 stands in the first read,
+	// even though a line past the window tells windows-1252.
+	std::vector<Cas> loin;
+	for (size_t k : {0, 15, 16, 47, 48, 63, 64, 127}) {
+		std::string a(k, 'a');
+		loin.push_back({"first byte above 127 at byte " +
+		                    std::to_string(k),
+		    {";"}, a + "CAF\xc3\x89;x\n" + ascii + "\xe9;y\n",
+		    fiche(a + "CAF\xc9", "x") + balises + fiche("\xe9", "y"),
+		    ""});
+	}
+	convertit(loin);
 	convertit({
 	    {"sequence cut by the end of the source", {";"}, "é;e\xc3",
 	        fiche("\xc3\xa9", "e\xc3"), ""},
