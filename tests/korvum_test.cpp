@@ -216,6 +216,12 @@ TEST_F(Korvum, MarkupBlankAndReportedLines)
 // The source is read as a Windows text stream reads it, on every platform.
 TEST_F(Korvum, WindowsTextStreamRules)
 {
+	// 0x1A is looked for up to 256 bytes a step: one in each of a
+	// step's vectors, and in the steps after.
+	for (size_t k : {31, 100, 231, 255, 300, 1000})
+		convertit({{"0x1A after " + std::to_string(k) + " bytes", {";"},
+		    "a;b\n" + std::string(k - 4, 'x') + "\x1a" + "c;d\n",
+		    fiche("a", "b"), pasdesepar(2)}});
 	convertit({
 	    {"CR LF is a line end", {";"}, "a;b\r\nc;d\r\n",
 	        fiche("a", "b") + fiche("c", "d"), ""},
