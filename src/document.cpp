@@ -21,8 +21,12 @@ static char *doc = tampons[0]; /* document bytes not yet written */
 static size_t doclen;
 static char *champs[2]; /* a large record's fields as written */
 static size_t placechamps[2];
-/* A record's tags, each with room to be written in one or two stores */
-static const char F[8] = "<F><Q>", QR[8] = "</Q><R>", FF[16] = "</R></F>\r\n";
+/*
+ * A record's tags, each with room to be written in one or two stores; the
+ * last one's store leaves the first tags of a record after it.
+ */
+static const char F[8] = "<F><Q>", QR[8] = "</Q><R>",
+                  FF[17] = "</R></F>\r\n<F><Q>";
 enum { NF = 6, NQR = 7, NFF = 10 }; /* their lengths */
 static_assert(NF + NQR + NFF == TAILLEFICHE);
 static bool interdit; /* a forbidden character was replaced on this line */
@@ -131,12 +135,14 @@ enregistrement(const char *q, size_t nq, const char *r, size_t nr,
 
 /*
  * Where the next piece goes in the buffer, and in *fin where its room
- * ends, for fiche; rendre says how much was written there.
+ * ends, for fiche; rendre says how much was written there.  The tags that
+ * begin a record are written there already, for fichesuite.
  */
 char *
 place(char **fin)
 {
 	*fin = doc + TAILLEDOC;
+	std::memcpy(doc + doclen, F, sizeof F);
 	return doc + doclen;
 }
 
@@ -149,14 +155,26 @@ rendre(char *d)
 /*
  * Write at d the record of the fields [q, q + nq) and [r, r + nr), which
  * hold nothing that needs attention, and say where it ends: TAILLEFICHE
- * bytes and the fields', and up to 31 more past the end may be written.
- * The reader must be free (see lecteurlibre).
+ * bytes and the fields', and up to 31 more past the end may be written,
+ * among them the tags that begin the next record.  The reader must be
+ * free (see lecteurlibre).
  */
 char *
 fiche(char *d, const char *q, size_t nq, const char *r, size_t nr)
 {
-	/* each tag whole, what comes after it covering its spare bytes */
 	std::memcpy(d, F, sizeof F);
+	return fichesuite(d, q, nq, r, nr);
+}
+
+/*
+ * fiche, for a record whose first tags stand at d already: after another
+ * record of fiche's or fichesignes', or where place said, so that a run of
+ * records does not write them twice.
+ */
+char *
+fichesuite(char *d, const char *q, size_t nq, const char *r, size_t nr)
+{
+	/* each tag whole, what comes after it covering its spare bytes */
 	d += NF;
 	copievecteur(d, q, nq);
 	d += nq;
@@ -164,7 +182,7 @@ fiche(char *d, const char *q, size_t nq, const char *r, size_t nr)
 	d += NQR;
 	copievecteur(d, r, nr);
 	d += nr;
-	std::memcpy(d, FF, sizeof FF);
+	std::memcpy(d, FF, sizeof FF - 1);
 	return d + NFF;
 }
 
@@ -218,8 +236,9 @@ morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe,
  * first byte of theirs that needs attention at signe or past them, and
  * say where it ends: as a reader reads them, the reader following them
  * (see morceaux).  The reader must be free, and pireplace(nq + nr) bytes
- * there, which are the most it takes.  The signs may come in bits, as
- * for enregistrement.
+ * there, which are the most it takes; the tags that begin a record are
+ * written after it, in the buffer's margin when it is full.  The signs
+ * may come in bits, as for enregistrement.
  */
 char *
 fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
@@ -229,7 +248,7 @@ fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
 	d = champ(q, nq, d + NF, signe >= q + nq, signe, bits);
 	std::memcpy(d, QR, NQR);
 	d = champ(r, nr, d + NQR, signe >= r + nr, signe, bits);
-	std::memcpy(d, FF, NFF);
+	std::memcpy(d, FF, sizeof FF - 1);
 	signaler();
 	return d + NFF;
 }

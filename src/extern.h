@@ -61,6 +61,7 @@ void enregistrement(
 char *place(char **);
 void rendre(char *);
 char *fiche(char *, const char *, size_t, const char *, size_t);
+char *fichesuite(char *, const char *, size_t, const char *, size_t);
 char *fichesignes(char *, const char *, size_t, const char *, size_t,
     const char *, std::uint64_t);
 

@@ -969,7 +969,7 @@ lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
 			} else if (TAILLEFICHE + nq + nr > (size_t)(limite - d))
 				break;
 			else {
-				d = fiche(d, s, nq, t + q + 1, nr);
+				d = fichesuite(d, s, nq, t + q + 1, nr);
 				ligne++;
 			}
 		} else {
