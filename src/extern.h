@@ -93,6 +93,8 @@ bool deciderdebut(const char *, const char *, const char *, bool, bool);
 size_t decoderlignes(char **, size_t, size_t, size_t);
 bool tenue(const char *);
 bool telle(const char *, const char *);
+bool parleursoctets(const char *, const char *);
+void dit1252();
 const char *texteligne(
     const char *, const char *, const char *, const char **, bool);
 

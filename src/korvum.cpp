@@ -86,6 +86,7 @@ static Masques depuis(Masques, size_t);
 static std::uint64_t vue(const std::uint64_t *, size_t);
 static bool longue(const char *, const Lot *, size_t, size_t, bool, bool *,
     size_t *, size_t *, size_t *, size_t *);
+static bool lue(const char *, const char *, bool);
 static size_t lignesclaires(size_t, size_t, const Lot *, size_t, bool, bool *);
 static size_t clairs(size_t, size_t, const Lot *, size_t, bool *);
 static size_t clairsignes(size_t, size_t, const Lot *, size_t);
@@ -839,6 +840,22 @@ vue(const std::uint64_t *b, size_t o)
 }
 
 /*
+ * telle, for a line at s whose first byte above 127 is at h: at once,
+ * as windows-1252, when seul (the source is read by its bytes, see
+ * parleursoctets, and the byte after h is below 128, so h begins no
+ * UTF-8 sequence).
+ */
+static inline bool
+lue(const char *s, const char *h, bool seul)
+{
+	if (seul) {
+		dit1252();
+		return true;
+	}
+	return telle(s, h);
+}
+
+/*
  * For a line of lignesclaires that begins at p, from t, and does not end
  * within the bits that vue reads: its end in *e, and its first sign,
  * byte above 127 and separator in *g, *h and *q (*e when it has none),
@@ -904,14 +921,20 @@ lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
 	const char *t = tampon + base;
 	size_t p = debut - base; /* the line's start, from t */
 	const bool sepblanc = separ == ' ' || separ == '\t';
+	const bool octets = parleursoctets(t, t + 64 * n);
 	char *limite, *d = place(&limite);
+	/* Below it, a record of up to 64 bytes of fields fits: a line that
+	 * vue reads is shorter, and a longer one is held to its room. */
+	const std::uintptr_t borne =
+	    (std::uintptr_t)limite - (TAILLEFICHE + 64);
 
 	for (;; p++) {
 		size_t e, g, h, q;
 		std::uint64_t fins = vue(lot->fins, p), vus = 0;
 		if (fins != 0) {
-			std::uint64_t ici = fins & (0 - fins), avant = ici - 1;
-			std::uint64_t sigs = vue(lot->sigs, p) & avant;
+			/* the line and its LF, which is no sign */
+			std::uint64_t sigs =
+			    vue(lot->sigs, p) & (fins ^ (fins - 1));
 			e = p + rang(fins);
 			g = e;
 			if (sigs != 0) {
@@ -921,19 +944,28 @@ lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
 				g = p + rang(sigs);
 				vus = sigs >> (g - p);
 			}
-			h = p + rang((vue(lot->hauts, p) & avant) | ici);
-			q = p + rang((vue(lot->seps, p) & avant) | ici);
-		} else if (!longue(
-		               t, lot, n, p, avecsignes, signe, &e, &g, &h, &q))
+			/* the first at or past the end is the end */
+			h = p + rang(vue(lot->hauts, p) | fins);
+			q = p + rang(vue(lot->seps, p) | fins);
+		} else if (!longue(t, lot, n, p, avecsignes, signe, &e, &g, &h,
+		               &q) ||
+		           TAILLEFICHE + (e - p) > (size_t)(limite - d))
 			break;
 		else if (g < e && e - g < 64)
 			vus = apartir(lot->sigs, g);
 		const bool signee = avecsignes && g < e;
 		const char *s = t + p, *f = t + e;
-		/* A byte up to ' ' at either end is a CR or a blank: the
-		 * line's bytes below ' ' but TAB and CR are signs. */
-		if (f == s || (unsigned char)*s <= ' ' ||
-		    (unsigned char)f[-1] <= ' ') {
+		/* A byte up to ' ' at either end is a CR or a blank (the
+		 * line's bytes below ' ' but TAB and CR are signs), or, at
+		 * its start, the LF of an empty line.  A CR LF line end with
+		 * no blank before it is cut at once. */
+		bool net = (unsigned char)*s > ' ';
+		if (net && (unsigned char)f[-1] <= ' ') {
+			/* s holds no CR: f - 2 is s or past it */
+			net = f[-1] == '\r' && (unsigned char)f[-2] > ' ';
+			f -= net;
+		}
+		if (!net) {
 			while (f > s && f[-1] == '\r')
 				f--;
 			if (f == s || blanc(*s) || blanc(f[-1])) {
@@ -945,31 +977,35 @@ lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
 				s = debutchaine(s, f);
 				f = s < f ? rtrim(s, f) : s;
 			}
+			if (s == f) { /* blank */
+				ligne++;
+				p = e;
+				continue;
+			}
 		}
-		if (s == f) {
-			ligne++; /* blank */
-		} else if ((signee && *s == '<') ||
-		           (h < e && !telle(s, t + h))) {
+		if ((signee && *s == '<') ||
+		    (h < e &&
+		        !lue(s, t + h, octets && (signed char)t[h + 1] >= 0))) {
 			break; /* markup, or an encoding to tell */
 		} else if (t + q < f) {
-			size_t nq = (size_t)(t + q - s);
-			size_t nr = (size_t)(f - t) - q - 1;
+			const char *r = t + q + 1; /* R, after the separator */
+			size_t nq = (size_t)(r - 1 - s), nr = (size_t)(f - r);
 			if (signee) {
 				if (pireplace(nq + nr) > (size_t)(limite - d))
 					break;
 				ligne++;
 				/* with its signs from g on, when all are
 				 * within 64 bytes (see enregistrement) */
-				d = fichesignes(
-				    d, s, nq, t + q + 1, nr, t + g, vus);
+				d = fichesignes(d, s, nq, r, nr, t + g, vus);
 				if (!lecteurlibre()) {
 					p = e + 1;
 					break;
 				}
-			} else if (TAILLEFICHE + nq + nr > (size_t)(limite - d))
+			} else if ((std::uintptr_t)d > borne &&
+			           TAILLEFICHE + nq + nr > (size_t)(limite - d))
 				break;
 			else {
-				d = fichesuite(d, s, nq, t + q + 1, nr);
+				d = fichesuite(d, s, nq, r, nr);
 				ligne++;
 			}
 		} else {

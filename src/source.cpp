@@ -344,6 +344,25 @@ tenue(const char *s)
 }
 
 /*
+ * Whether the lines in [de, a) are all told by telle from their bytes
+ * alone: the source is 8-bit, and none of them is held decoded.  Then a
+ * line whose first byte above 127 has a byte below 128 after it is
+ * windows-1252, as telle would tell (see dit1252).
+ */
+bool
+parleursoctets(const char *de, const char *a)
+{
+	return codage == HUIT && (a <= tenuede || de >= tenuea);
+}
+
+/* A line told windows-1252, as telle notes it. */
+void
+dit1252()
+{
+	avant = CP1252;
+}
+
+/*
  * Whether the line at s, whose first byte above 127 is at h, is handed
  * over as it stands: held decoded already (for UTF-16, or in a run that
  * decoderlignes decoded), or windows-1252 by that byte, as most
