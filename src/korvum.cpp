@@ -921,6 +921,7 @@ lignesclaires(size_t debut, size_t base, const Lot *lot, size_t n,
 	const char *t = tampon + base;
 	size_t p = debut - base; /* the line's start, from t */
 	const bool sepblanc = separ == ' ' || separ == '\t';
+	/* the lines are told by their bytes (see lue) */
 	const bool octets = parleursoctets(t, t + 64 * n);
 	char *limite, *d = place(&limite);
 	/* Below it, a record of up to 64 bytes of fields fits: a line that
