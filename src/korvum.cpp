@@ -468,8 +468,8 @@ egaux(const char *p, __m256i c)
 
 /*
  * cherchebloc with AVX2: 256 bytes in eight steps while more than 192
- * are left, 128 while more than 64 are (which looks at no more than 63
- * bytes past fin), then 64.
+ * are left (which looks at no more than 63 bytes past fin), the rest by
+ * cherche, once a block.
  */
 __attribute__((target("avx2"))) static const char *
 cherchebloc2(const char *p, const char *fin, int c)
@@ -477,29 +477,13 @@ cherchebloc2(const char *p, const char *fin, int c)
 	const __m256i v = _mm256_set1_epi8((char)c);
 
 	for (; fin - p > 192; p += 256) {
-		__m256i e = _mm256_or_si256(
-		    _mm256_or_si256(
-		        _mm256_or_si256(egaux(p, v), egaux(p + 32, v)),
-		        _mm256_or_si256(egaux(p + 64, v), egaux(p + 96, v))),
-		    _mm256_or_si256(
-		        _mm256_or_si256(egaux(p + 128, v), egaux(p + 160, v)),
-		        _mm256_or_si256(egaux(p + 192, v), egaux(p + 224, v))));
+		__m256i e = egaux(p, v);
+		for (int i = 32; i < 256; i += 32)
+			e = _mm256_or_si256(e, egaux(p + i, v));
 		if (!_mm256_testz_si256(e, e))
-			return cherche(p, fin, c);
+			break;
 	}
-	for (; fin - p > 64; p += 128) {
-		__m256i e = _mm256_or_si256(
-		    _mm256_or_si256(egaux(p, v), egaux(p + 32, v)),
-		    _mm256_or_si256(egaux(p + 64, v), egaux(p + 96, v)));
-		if (!_mm256_testz_si256(e, e))
-			return cherche(p, fin, c);
-	}
-	if (p < fin) {
-		__m256i e = _mm256_or_si256(egaux(p, v), egaux(p + 32, v));
-		if (!_mm256_testz_si256(e, e))
-			return cherche(p, fin, c);
-	}
-	return nullptr;
+	return cherche(p, fin, c);
 }
 
 /* The bytes that need attention among the 64 at p, with AVX2. */
