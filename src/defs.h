@@ -8,19 +8,37 @@
 #include <cstdint>
 
 /*
- * Read size, and the size of the document's output buffer (the fuzzer
- * makes them small, to reach their edges often).  Both buffers have MARGE
- * bytes to spare past their end, so that the scans and copies can work in
- * steps of 8 to 64 bytes and step over the end of what they handle.
+ * Read size, and the size of the document's output buffers (the fuzzer
+ * makes both small, apart, to reach their edges often).  Both buffers
+ * have MARGE bytes to spare past their end, so that the scans and copies
+ * can work in steps of 8 to 64 bytes and step over the end of what they
+ * handle.
  */
 #ifndef KORVUM_BLOC
 #define KORVUM_BLOC 262144 /* 256 KiB */
 #endif
+#ifndef KORVUM_TAILLEDOC
+#define KORVUM_TAILLEDOC KORVUM_BLOC
+#endif
 inline constexpr size_t BLOC = KORVUM_BLOC;
-inline constexpr size_t TAILLEDOC = KORVUM_BLOC;
+inline constexpr size_t TAILLEDOC = KORVUM_TAILLEDOC;
 inline constexpr size_t MARGE = 64;
 inline constexpr size_t ENVOL = 3; /* output buffers the writer may hold */
-inline constexpr size_t TAILLEFICHE = 23; /* a record's bytes but its fields' */
+
+/*
+ * A record is <F><Q>q</Q><R>r</R></F> and its line end: these three
+ * pieces around its fields.  TAILLEFICHE is what it takes but its fields.
+ */
+inline constexpr char OUVREFICHE[] = "<F><Q>";
+inline constexpr char ENTRECHAMPS[] = "</Q><R>";
+inline constexpr char FERMEFICHE[] = "</R></F>\r\n";
+inline constexpr size_t TAILLEFICHE =
+    sizeof OUVREFICHE + sizeof ENTRECHAMPS + sizeof FERMEFICHE - 3;
+/* A field of a record: its n bytes at p. */
+struct Champ {
+	const char *p;
+	size_t n;
+};
 /* The most a record takes whose fields' n bytes are written as references */
 inline constexpr size_t
 pireplace(size_t n)
@@ -37,6 +55,23 @@ pireplace(size_t n)
 #endif
 inline constexpr size_t FENETRE = KORVUM_FENETRE;
 inline constexpr size_t NULLE = SIZE_MAX; /* no such position */
+
+/*
+ * What the sweep of 64 bytes finds (see balayer), a bit a byte, the first
+ * byte's the lowest: the line ends, the bytes that need attention (SIGNE),
+ * the bytes above 127, and the separator's byte when it is ASCII.  A Lot
+ * holds the sweep of up to LOT blocks and a clear block past them, each
+ * kind in an array of its own, so that the bits of any 64 bytes are read
+ * in one go.
+ */
+struct Masques {
+	std::uint64_t fins, sigs, hauts, seps;
+};
+inline constexpr size_t LOT = 256;
+struct Lot {
+	std::uint64_t fins[LOT + 1], sigs[LOT + 1], hauts[LOT + 1],
+	    seps[LOT + 1];
+};
 
 /*
  * How much of an existing target is read to tell a document from a list:
@@ -82,6 +117,7 @@ enum Jeu { BASE, SSSE3, AVX2 };
  * for a C1 control character, so no other character is held as it.
  */
 inline constexpr unsigned char ECH = 0x81;
+inline constexpr unsigned char BITECH = 0x80;
 inline constexpr size_t LECH = 4;
 
 /*
@@ -116,19 +152,59 @@ nonassigne(unsigned char b)
 }
 
 /*
- * The bytes that the document cannot take as they are, or that a reader
- * must look at: the controls XML forbids (the zero byte, which ends a
- * line's text, among them), '&', '<', ']', and the five bytes that
+ * What korvum knows of each byte, in one table, a bit a class: the blanks
+ * a line's text is cut of at both ends (TAB, LF, space; a CR is none);
+ * the bytes that end a line (LF, and CR in a source of CR line ends); the
+ * byte that makes a line markup, first after its blanks ('<'); and the
+ * bytes that the document cannot take as they are, or that a reader
+ * must look at (SIGNE): the controls XML forbids (the zero byte, which
+ * ends a line's text, among them), '&', '<', ']', and the five bytes that
  * windows-1252 leaves unassigned (0x81, the escape ECH, among them).  A
- * line that holds none is written as it stands.
+ * line that holds no SIGNE is written as it stands.  The sweep's vector
+ * constants are derived from this table.
  */
-inline constexpr struct Signes {
-	bool t[256];
-} SIGNE = [] {
-	Signes s{};
+enum Nature : unsigned char {
+	BLANC = 1,
+	FINLF = 2,
+	FINCR = 4,
+	SIGNE = 8,
+	BALISE1 = 16 /* begins a markup line */
+};
+inline constexpr struct Natures {
+	unsigned char t[256];
+} NATURE = [] {
+	Natures c{};
 	for (int b = 0; b < 256; b++)
-		s.t[b] = (b < 0x20 && b != '\t' && b != '\n' && b != '\r') ||
-		         nonassigne((unsigned char)b);
-	s.t[(int)'&'] = s.t[(int)'<'] = s.t[(int)']'] = true;
-	return s;
+		c.t[b] = (b < 0x20 && b != '\t' && b != '\n' && b != '\r') ||
+		                 nonassigne((unsigned char)b)
+		             ? SIGNE
+		             : 0;
+	c.t[(int)'&'] = c.t[(int)']'] = SIGNE;
+	c.t[(int)'<'] = SIGNE | BALISE1;
+	c.t[(int)'\t'] = c.t[(int)' '] = BLANC;
+	c.t[(int)'\n'] = BLANC | FINLF | FINCR;
+	c.t[(int)'\r'] = FINCR;
+	return c;
 }();
+
+/* Whether the byte c is of the class k. */
+inline constexpr bool
+est(char c, Nature k)
+{
+	return (NATURE.t[(unsigned char)c] & k) != 0;
+}
+
+/*
+ * The escape's promise: none of its bytes (ECH, then three with BITECH
+ * set) is a blank, a line end, '<', '&', ']' or ASCII, which an ASCII
+ * separator is, so that no rule of a line finds one inside an escape;
+ * and ECH needs attention, so that a line that holds one is looked at.
+ */
+static_assert([] {
+	for (int b = 0; b < 256; b++)
+		if ((b == ECH || (b & BITECH) != 0) &&
+		    ((NATURE.t[b] & (BLANC | FINLF | FINCR)) != 0 || b < 0x80 ||
+		        b == '<' || b == '&' || b == ']'))
+			return false;
+	return est((char)ECH, SIGNE);
+}());

@@ -22,17 +22,34 @@ static size_t doclen;
 static char *champs[2]; /* a large record's fields as written */
 static size_t placechamps[2];
 /*
- * A record's tags, each with room to be written in one or two stores; the
- * last one's store leaves the first tags of a record after it.
+ * A record's tags, each with room to be written in one store: what
+ * follows a tag covers its spare bytes, and the last one's store leaves
+ * the first tags of a record after it, so that a run of records writes
+ * them once.
  */
-static const char F[8] = "<F><Q>", QR[8] = "</Q><R>",
-                  FF[17] = "</R></F>\r\n<F><Q>";
-enum { NF = 6, NQR = 7, NFF = 10 }; /* their lengths */
-static_assert(NF + NQR + NFF == TAILLEFICHE);
+enum {
+	NF = sizeof OUVREFICHE - 1,
+	NQR = sizeof ENTRECHAMPS - 1,
+	NFF = sizeof FERMEFICHE - 1
+};
+static_assert(NF <= 8 && NQR <= 8 && NFF + NF <= 16);
+static constexpr struct Balises {
+	char f[8], qr[8], ff[16];
+} BALISES = [] {
+	Balises b{};
+	for (size_t i = 0; i < NF; i++)
+		b.f[i] = b.ff[NFF + i] = OUVREFICHE[i];
+	for (size_t i = 0; i < NQR; i++)
+		b.qr[i] = ENTRECHAMPS[i];
+	for (size_t i = 0; i < NFF; i++)
+		b.ff[i] = FERMEFICHE[i];
+	return b;
+}();
 static bool interdit; /* a forbidden character was replaced on this line */
 
-static void morceaux(
-    const char *, size_t, const char *, size_t, const char *, std::uint64_t);
+static void morceaux(Champ, Champ, const char *, std::uint64_t);
+static char *ecrirefiche(
+    char *, Champ, Champ, const char *, std::uint64_t, bool);
 static void emettre(const char *, size_t);
 static size_t remplacer(const char *, char *, size_t *);
 static void texte(const char *, size_t);
@@ -103,7 +120,7 @@ fermerdocument()
  * must be a reference, with a line end when it had one; the reader
  * follows it.
  */
-void
+__attribute__((noinline)) void
 balise(const char *s, size_t n, bool lf)
 {
 	suivre(s, n, lf);
@@ -114,35 +131,35 @@ balise(const char *s, size_t n, bool lf)
 }
 
 /*
- * Append the record <F><Q>q</Q><R>r</R></F> and its line end; the first
- * byte of theirs that needs attention stands at signe, or past them.
- * Fields that hold none are copied as they stand, most records in one go
- * into the buffer; others go through morceaux.  When bits is not 0, it
- * holds the bytes that need attention among the 64 from signe, a bit
- * each, and the fields hold no other.
+ * Append the record of the fields q and r and its line end; the first byte of
+ * theirs that needs attention stands at signe, or past them.  Fields
+ * that hold none are copied as they stand, most records in one go into
+ * the buffer; others go through morceaux.  When bits is not 0, it holds
+ * the bytes that need attention among the 64 from signe, a bit each, and
+ * the fields hold no other.
  */
 void
-enregistrement(const char *q, size_t nq, const char *r, size_t nr,
-    const char *signe, std::uint64_t bits)
+enregistrement(Champ q, Champ r, const char *signe, std::uint64_t bits)
 {
-	if (signe < r + nr || !lecteurlibre() ||
-	    TAILLEFICHE + nq + nr > TAILLEDOC - doclen) {
-		morceaux(q, nq, r, nr, signe, bits);
+	if (signe < r.p + r.n || !lecteurlibre() ||
+	    TAILLEFICHE + q.n + r.n > TAILLEDOC - doclen) {
+		morceaux(q, r, signe, bits);
 		return;
 	}
-	doclen = (size_t)(fiche(doc + doclen, q, nq, r, nr) - doc);
+	char *limite;
+	rendre(fiche(place(&limite), q, r));
 }
 
 /*
  * Where the next piece goes in the buffer, and in *fin where its room
  * ends, for fiche; rendre says how much was written there.  The tags that
- * begin a record are written there already, for fichesuite.
+ * begin a record are written there already.
  */
 char *
 place(char **fin)
 {
 	*fin = doc + TAILLEDOC;
-	std::memcpy(doc + doclen, F, sizeof F);
+	std::memcpy(doc + doclen, BALISES.f, sizeof BALISES.f);
 	return doc + doclen;
 }
 
@@ -153,36 +170,57 @@ rendre(char *d)
 }
 
 /*
- * Write at d the record of the fields [q, q + nq) and [r, r + nr), which
- * hold nothing that needs attention, and say where it ends: TAILLEFICHE
- * bytes and the fields', and up to 31 more past the end may be written,
- * among them the tags that begin the next record.  The reader must be
- * free (see lecteurlibre).
+ * Write at d, where its first tags stand already (see place), the record
+ * of the fields c, which hold nothing that needs attention, and say
+ * where it ends: TAILLEFICHE bytes and the fields', and up to 31 more
+ * past the end may be written, among them the tags that begin the next
+ * record.  The reader must be free (see lecteurlibre).
  */
 char *
-fiche(char *d, const char *q, size_t nq, const char *r, size_t nr)
+fiche(char *d, Champ q, Champ r)
 {
-	std::memcpy(d, F, sizeof F);
-	return fichesuite(d, q, nq, r, nr);
+	return ecrirefiche(d, q, r, nullptr, 0, false);
 }
 
 /*
- * fiche, for a record whose first tags stand at d already: after another
- * record of fiche's or fichesignes', or where place said, so that a run of
- * records does not write them twice.
+ * fiche, for fields whose first byte that needs attention stands at
+ * signe, or past them: they are written as a reader reads them, the
+ * reader following them (see morceaux).  pireplace(c.nq + c.nr) bytes
+ * must be there, which are the most it takes.  The signs may come in
+ * bits, as for enregistrement.
  */
 char *
-fichesuite(char *d, const char *q, size_t nq, const char *r, size_t nr)
+fichesignes(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits)
 {
-	/* each tag whole, what comes after it covering its spare bytes */
+	return ecrirefiche(d, q, r, signe, bits, true);
+}
+
+/*
+ * The record writer of fiche and fichesignes: each field as it stands,
+ * or, signee, through champ; the tags between, each whole.
+ */
+__attribute__((always_inline)) static inline char *
+ecrirefiche(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits,
+    bool signee)
+{
 	d += NF;
-	copievecteur(d, q, nq);
-	d += nq;
-	std::memcpy(d, QR, sizeof QR);
+	if (signee)
+		d = champ(q.p, q.n, d, signe >= q.p + q.n, signe, bits);
+	else {
+		copievecteur(d, q.p, q.n);
+		d += q.n;
+	}
+	std::memcpy(d, BALISES.qr, sizeof BALISES.qr);
 	d += NQR;
-	copievecteur(d, r, nr);
-	d += nr;
-	std::memcpy(d, FF, sizeof FF - 1);
+	if (signee)
+		d = champ(r.p, r.n, d, signe >= r.p + r.n, signe, bits);
+	else {
+		copievecteur(d, r.p, r.n);
+		d += r.n;
+	}
+	std::memcpy(d, BALISES.ff, sizeof BALISES.ff);
+	if (signee)
+		signaler();
 	return d + NFF;
 }
 
@@ -195,30 +233,28 @@ fichesuite(char *d, const char *q, size_t nq, const char *r, size_t nr)
  * ...) it reads the whole record.
  */
 static void
-morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe,
-    std::uint64_t bits)
+morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)
 {
-	bool propre = signe >= r + nr;
-	size_t pire = pireplace(nq + nr);
+	bool propre = signe >= r.p + r.n;
+	size_t pire = pireplace(q.n + r.n);
 	bool libre = lecteurlibre();
 
 	if (pire > TAILLEDOC - doclen)
 		vider();
 	if (libre && pire <= TAILLEDOC) {
-		doclen = (size_t)(fichesignes(
-		                      doc + doclen, q, nq, r, nr, signe, bits) -
-		                  doc);
+		char *limite;
+		rendre(fichesignes(place(&limite), q, r, signe, bits));
 		return;
 	}
-	const char *m[5] = {F, q, QR, r, FF};
-	size_t n[5] = {NF, nq, NQR, nr, NFF};
+	const char *m[5] = {OUVREFICHE, q.p, ENTRECHAMPS, r.p, FERMEFICHE};
+	size_t n[5] = {NF, q.n, NQR, r.n, NFF};
 	for (int i = 1; i < 5 && !propre; i += 2) {
 		/* a field's own buffer, for a record too large for the
 		 * document's */
-		char *c =
+		char *b =
 		    reserver(&champs[i / 2], &placechamps[i / 2], 8 * n[i]);
-		n[i] = (size_t)(champ(m[i], n[i], c, false, signe, bits) - c);
-		m[i] = c;
+		n[i] = (size_t)(champ(m[i], n[i], b, false, signe, bits) - b);
+		m[i] = b;
 	}
 	signaler();
 	for (int i = 0; i < 5; i++) {
@@ -229,28 +265,6 @@ morceaux(const char *q, size_t nq, const char *r, size_t nr, const char *signe,
 		emettre(m[i], n[i]);
 	}
 	suivrenous(false);
-}
-
-/*
- * Write at d the record of the fields [q, q + nq) and [r, r + nr), the
- * first byte of theirs that needs attention at signe or past them, and
- * say where it ends: as a reader reads them, the reader following them
- * (see morceaux).  The reader must be free, and pireplace(nq + nr) bytes
- * there, which are the most it takes; the tags that begin a record are
- * written after it, in the buffer's margin when it is full.  The signs
- * may come in bits, as for enregistrement.
- */
-char *
-fichesignes(char *d, const char *q, size_t nq, const char *r, size_t nr,
-    const char *signe, std::uint64_t bits)
-{
-	std::memcpy(d, F, NF);
-	d = champ(q, nq, d + NF, signe >= q + nq, signe, bits);
-	std::memcpy(d, QR, NQR);
-	d = champ(r, nr, d + NQR, signe >= r + nr, signe, bits);
-	std::memcpy(d, FF, sizeof FF - 1);
-	signaler();
-	return d + NFF;
 }
 
 /*

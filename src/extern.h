@@ -4,12 +4,16 @@
  * the types).
  *
  *	main.cpp	the command line, and main
- *	korvum.cpp	the run: the fatal path, the line loop, the line rules
+ *	korvum.cpp	the run: its state, the fatal path, messages about lines
+ *	lignes.cpp	the line loop (lignes.h: the rules of a line)
+ *	clairs.cpp	runs of plain lines, straight from the sweep's masks
+ *	balayage.cpp	the sweep: masks of 64 bytes, and searches of a byte
  *	document.cpp	the document: its output buffer, records, references
  *	ecrivain.cpp	the writer: the document written out beside the run
  *	lecteur.cpp	the document as a reader reads it: what is well-formed
  *	source.cpp	the source: its mark, its encoding, its text
- *	codages.cpp	windows-1252's table, UTF-8 and UTF-16 decoded
+ *	codages.cpp	windows-1252's table, what a line's bytes tell
+ *	decodage.cpp	UTF-8 and UTF-16 decoded, with their vector steps
  *	posix.cpp	the system, on POSIX systems
  *	windows.cpp	the system, on Windows
  */
@@ -43,27 +47,58 @@ extern std::int64_t ligne;    /* physical line number */
 extern unsigned char typedoc; /* TYPE of the root element */
 extern Jeu jeu;               /* the vector steps the decoders take */
 
+/*
+ * The ways a line may take through the line loop, each counted when the
+ * build asks (KORVUM_CHEMINS, the fuzzer's), so that a replay can tell
+ * that its inputs took every one.
+ */
+enum Chemin {
+	SOIGNEE,     /* the loop's careful way, a line at a time */
+	SIMPLE,      /* the loop's way for a line with nothing to see */
+	CLAIRS,      /* a run of plain lines */
+	CLAIRSIGNES, /* a run of plain lines with signs */
+	CLAIRSAVX2,  /* the same two, built for AVX2 */
+	CLAIRSIGNESAVX2,
+	DECODEES, /* a block of UTF-8 lines decoded as read */
+	NCHEMINS
+};
+extern std::uint64_t chemins[NCHEMINS];
+inline void
+emprunter(Chemin c)
+{
+#ifdef KORVUM_CHEMINS
+	chemins[c]++;
+#else
+	(void)c;
+#endif
+}
+
 void rediger();
 bool fermetout();
+void avertir();
 void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 char *reserver(char **, size_t *, size_t);
+
+/* lignes.cpp */
+void convertir();
+
+/* balayage.cpp */
+size_t balayer(const char *, const char *, bool, char, Lot *);
+std::uint64_t signes(const char *);
 const char *cherche(const char *, const char *, int);
 const char *cherchebloc(const char *, const char *, int);
-std::uint64_t signes(const char *);
+size_t premierhaut(const char *, size_t);
 
 /* document.cpp */
 void ouvrirdocument();
 void fermerdocument();
 void balise(const char *, size_t, bool);
-void enregistrement(
-    const char *, size_t, const char *, size_t, const char *, std::uint64_t);
+void enregistrement(Champ, Champ, const char *, std::uint64_t);
 char *place(char **);
 void rendre(char *);
-char *fiche(char *, const char *, size_t, const char *, size_t);
-char *fichesuite(char *, const char *, size_t, const char *, size_t);
-char *fichesignes(char *, const char *, size_t, const char *, size_t,
-    const char *, std::uint64_t);
+char *fiche(char *, Champ, Champ);
+char *fichesignes(char *, Champ, Champ, const char *, std::uint64_t);
 
 /* ecrivain.cpp */
 void livrer(const char *, size_t);
@@ -102,11 +137,12 @@ const char *texteligne(
 char32_t car1252(unsigned char);
 int octet1252(char32_t);
 long sequenceutf8(const unsigned char *, const unsigned char *, int *);
-size_t premierhaut(const char *, size_t);
 Dit classer(const char *, const char *, const char *, bool, bool);
-extern size_t echappes; /* escapes held in the decoded text so far */
 Jeu jeuprocesseur();
 int octetinterne(char32_t);
+
+/* decodage.cpp */
+extern size_t echappes; /* escapes held in the decoded text so far */
 size_t decodeutf8(char *, const unsigned char *, size_t, size_t *);
 size_t decodeutf16(char *, const unsigned char *, size_t, bool, bool, size_t *);
 

@@ -329,6 +329,7 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	}
 	tenuede = run;
 	tenuea = run + k;
+	emprunter(DECODEES);
 	return a0 + k + (n - a1);
 }
 

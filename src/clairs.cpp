@@ -1,0 +1,258 @@
+/*
+ * Runs of plain lines: most lines of a list, taken straight from the
+ * masks of the blocks swept, with none of the line loop's bookkeeping.  A
+ * line may join a run when it ends at an LF within the blocks, holds no
+ * byte that needs attention (or, in a run with signs, none but '&', '<'
+ * and ']'), reads as it stands (see lue), and its record fits what is
+ * left of the document's buffer.  Then its bounds go to regler, as every
+ * line's do, and its record is written straight into that buffer.
+ */
+
+#include "lignes.h"
+
+#include <algorithm>
+
+/*
+ * A line as the masks show it, its places counted from the run's first
+ * block: its end (its LF) e; its first sign g, byte above 127 h and
+ * separator q, e when it holds none; the bits of its signs from g, when
+ * they all stand within 64 bytes of it, or 0; and whether it may join the
+ * run, or why not.
+ */
+struct Vue {
+	size_t e, g, h, q;
+	std::uint64_t vus;
+	Arret arret;
+};
+
+/* Where a run stopped: the start of the line it left, and why. */
+struct Suite {
+	size_t p;
+	Arret arret;
+};
+
+static std::uint64_t apartir(const std::uint64_t *, size_t);
+static std::uint64_t vue(const std::uint64_t *, size_t);
+static bool signesclairs(const char *, std::uint64_t);
+static void voir(const char *, const Lot *, size_t, std::uint64_t, bool, Vue *);
+static bool lue(const char *, const char *, bool);
+static Suite lignesclaires(const char *, size_t, const Lot *, size_t, bool);
+static Suite clairs(const char *, size_t, const Lot *, size_t);
+static Suite clairsignes(const char *, size_t, const Lot *, size_t);
+#ifdef KORVUM_SSSE3
+static Suite clairsavx2(const char *, size_t, const Lot *, size_t);
+static Suite clairsignesavx2(const char *, size_t, const Lot *, size_t);
+#endif
+
+/*
+ * The 64 bits of one of the arrays of a Lot, b, for the bytes from the
+ * o-th on; b[o / 64 + 1] is read.
+ */
+static inline std::uint64_t
+apartir(const std::uint64_t *b, size_t o)
+{
+	b += o / 64;
+	return b[0] >> o % 64 | b[1] << 1 << (63 - o % 64);
+}
+
+/*
+ * The bits of one of the arrays of a Lot, b, for the bytes from the o-th
+ * on: 57 of them at least, in one read, and clear past them.  b holds a
+ * word past the o-th byte's.
+ */
+static inline std::uint64_t
+vue(const std::uint64_t *b, size_t o)
+{
+	if constexpr (std::endian::native == std::endian::little) {
+		std::uint64_t w;
+		__builtin_memcpy(&w, (const char *)b + o / 8, 8);
+		return w >> (o % 8);
+	}
+	return apartir(b, o);
+}
+
+/*
+ * Whether every byte that bits marks in the 64 at b is '&', '<' or ']':
+ * signs that a field's record writes as a reader reads them, with
+ * nothing to report.
+ */
+static inline bool
+signesclairs(const char *b, std::uint64_t bits)
+{
+	static constexpr struct Clairs {
+		bool t[256];
+	} CLAIRS = [] {
+		Clairs c{};
+		c.t[(int)'&'] = c.t[(int)'<'] = c.t[(int)']'] = true;
+		return c;
+	}();
+
+	for (; bits != 0; bits &= bits - 1)
+		if (!CLAIRS.t[(unsigned char)b[std::countr_zero(bits)]])
+			return false;
+	return true;
+}
+
+/*
+ * The line of a run that begins at p in the buffer t and ends within
+ * the bits that vue reads, fins its line ends from p.  It holds signs
+ * only in a run avecsignes, and then only signs that are clear (see
+ * signesclairs).
+ */
+__attribute__((always_inline)) static inline void
+voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
+    bool avecsignes, Vue *v)
+{
+	/* the line and its LF, which is no sign */
+	const std::uint64_t sigs = vue(lot->sigs, p) & (fins ^ (fins - 1));
+
+	v->e = v->g = p + rang(fins);
+	/* the first at or past the end is the end */
+	v->h = p + rang(vue(lot->hauts, p) | fins);
+	v->q = p + rang(vue(lot->seps, p) | fins);
+	v->vus = 0;
+	v->arret = PRISE;
+	if (sigs == 0)
+		return;
+	v->arret = !signesclairs(t + p, sigs) ? AILLEURS
+	           : avecsignes               ? PRISE
+	                                      : SIGNEES;
+	v->g = p + rang(sigs);
+	v->vus = sigs >> (v->g - p);
+}
+
+/*
+ * Whether the line at s, whose first byte above 127 is at h, reads as
+ * it stands (see telle): at once, as windows-1252, when seul (the source
+ * is read by its bytes, see parleursoctets, and the byte after h is
+ * below 128, so h begins no UTF-8 sequence).
+ */
+static inline bool
+lue(const char *s, const char *h, bool seul)
+{
+	if (seul) {
+		dit1252();
+		return true;
+	}
+	return telle(s, h);
+}
+
+/*
+ * Take the run of lines that begins at p in the buffer t, swept into the
+ * n blocks of lot; their records, but those of markup lines, go straight
+ * into the document's buffer.  Stops at the first line that may not join
+ * it (one longer than vue reads, among them), SIGNEES when that line's
+ * signs are all clear and the run is without signs; or just past a
+ * markup line that leaves the reader free (REPRENDRE: a run without
+ * signs may take the lines after it), or past a line after which the
+ * reader is not free.  The separator is ASCII, and the reader free (see
+ * lecteurlibre).
+ */
+__attribute__((always_inline)) static inline Suite
+lignesclaires(
+    const char *t, size_t p, const Lot *lot, size_t n, bool avecsignes)
+{
+	/* the lines are told by their bytes (see lue) */
+	const bool octets = parleursoctets(t, t + 64 * n);
+	char *limite, *d = place(&limite);
+	/* below it, the record of any line that vue reads fits */
+	const auto borne = (std::uintptr_t)limite -
+	                   (avecsignes ? pireplace(64) : TAILLEFICHE + 64);
+	Arret arret = AILLEURS;
+
+	for (std::uint64_t fins; (fins = vue(lot->fins, p)) != 0;) {
+		Vue v;
+		voir(t, lot, p, fins, avecsignes, &v);
+		if ((arret = v.arret) != PRISE || (std::uintptr_t)d > borne ||
+		    (v.h < v.e && !lue(t + p, t + v.h,
+		                      octets && (signed char)t[v.h + 1] >= 0)))
+			break;
+		Ligne l = regler(t + p, finligne(t + p, t + v.e), t + v.q);
+		p = v.e + 1;
+		if (l.verdict == FICHE && (!avecsignes || v.g == v.e))
+			d = fiche(d, champq(l), champr(l));
+		else if (l.verdict == SANSSEPAR)
+			avertir();
+		else if (l.verdict == FICHE) {
+			d = fichesignes(
+			    d, champq(l), champr(l), t + v.g, v.vus);
+			if (!lecteurlibre())
+				break;
+		} else if (l.verdict == BALISE) {
+			rendre(d);
+			balise(l.s, (size_t)(l.f - l.s), true);
+			return {p, lecteurlibre() ? REPRENDRE : AILLEURS};
+		}
+	}
+	rendre(d);
+	return {p, arret == PRISE ? AILLEURS : arret};
+}
+
+/*
+ * lignesclaires without signs, in the line loop, and with them, apart
+ * from it: the second holds the code that writes signs, which would slow
+ * the first down where it is inlined (flatten inlines what each calls).
+ */
+__attribute__((flatten)) static Suite
+clairs(const char *t, size_t p, const Lot *lot, size_t n)
+{
+	return lignesclaires(t, p, lot, n, false);
+}
+
+__attribute__((noinline, flatten)) static Suite
+clairsignes(const char *t, size_t p, const Lot *lot, size_t n)
+{
+	return lignesclaires(t, p, lot, n, true);
+}
+
+#ifdef KORVUM_SSSE3
+/*
+ * clairs and clairsignes, with the instructions that come with AVX2: the
+ * masks read with BMI's bit instructions, which take a tenth fewer.
+ */
+__attribute__((target("avx2,bmi,bmi2"), flatten)) static Suite
+clairsavx2(const char *t, size_t p, const Lot *lot, size_t n)
+{
+	return lignesclaires(t, p, lot, n, false);
+}
+
+__attribute__((target("avx2,bmi,bmi2"), noinline, flatten)) static Suite
+clairsignesavx2(const char *t, size_t p, const Lot *lot, size_t n)
+{
+	return lignesclaires(t, p, lot, n, true);
+}
+#endif
+
+/*
+ * Take the runs of plain lines from tampon[debut], the n blocks of lot
+ * swept from tampon[base]: without signs, and from a line whose signs
+ * are all clear, with them, until a line that must go the loop's way;
+ * with the instructions of AVX2 when the processor has them.  Returns
+ * where that line begins.  Each way that takes a line is counted.
+ */
+size_t
+prendreclaires(
+    const char *tampon, size_t debut, size_t base, const Lot *lot, size_t n)
+{
+	const char *t = tampon + base;
+	Suite s = {debut - base, REPRENDRE};
+
+	while (s.arret == REPRENDRE || s.arret == SIGNEES) {
+		const bool signes = s.arret == SIGNEES;
+		const size_t p = s.p;
+#ifdef KORVUM_SSSE3
+		if (jeu == AVX2) {
+			s = signes ? clairsignesavx2(t, p, lot, n)
+			           : clairsavx2(t, p, lot, n);
+			if (s.p != p)
+				emprunter(
+				    signes ? CLAIRSIGNESAVX2 : CLAIRSAVX2);
+			continue;
+		}
+#endif
+		s = signes ? clairsignes(t, p, lot, n) : clairs(t, p, lot, n);
+		if (s.p != p)
+			emprunter(signes ? CLAIRSIGNES : CLAIRS);
+	}
+	return base + s.p;
+}

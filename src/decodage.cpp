@@ -1,0 +1,489 @@
+/*
+ * UTF-8 and UTF-16 decoded into the text the line loop reads:
+ * windows-1252, with an escape for each character that must become a
+ * reference (see ECH in defs.h).  ASCII and Latin-1 letters, which make
+ * most of a Western list, go 8, 16 or 32 bytes a step; each vector step
+ * stands beside the plain loop that does the same, and jeu chooses.
+ */
+
+#include "extern.h"
+
+#include <bit>
+#include <cstring>
+
+#ifdef KORVUM_SSE2
+#include <emmintrin.h>
+#endif
+#ifdef KORVUM_SSSE3
+#include <immintrin.h>
+#endif
+
+size_t echappes; /* escapes held in the decoded text so far */
+
+static size_t interne(char *, char32_t);
+static size_t pasutf8(char *, const unsigned char *, unsigned char *);
+#ifdef KORVUM_SSSE3
+static size_t pasutf8ssse3(char *, const unsigned char *);
+static size_t pasutf8avx2(char *, const unsigned char *, size_t, size_t *);
+static size_t lotutf8avx2(
+    char *, const unsigned char *, const unsigned char *, size_t *);
+static size_t latinutf16avx2(
+    char *, const unsigned char *, const unsigned char *, bool);
+#endif
+static size_t latinutf16(
+    char *, const unsigned char *, const unsigned char *, bool);
+
+/*
+ * Hold the decoded character c at d: its windows-1252 byte, or its
+ * escape.  Returns the bytes written.
+ */
+static inline size_t
+interne(char *d, char32_t c)
+{
+	int b = octetinterne(c);
+
+	if (b >= 0) {
+		d[0] = (char)b;
+		return 1;
+	}
+	d[0] = (char)ECH;
+	d[1] = (char)(BITECH | (c >> 14 & 0x7f));
+	d[2] = (char)(BITECH | (c >> 7 & 0x7f));
+	d[3] = (char)(BITECH | (c & 0x7f));
+	echappes++;
+	return LECH;
+}
+
+/*
+ * Decode the eight UTF-8 bytes at p to d when they are ASCII and at most
+ * two Latin-1 letters (C2 A0 to C3 BF: the letters of French and of most
+ * Western lists), all in one go, with no branch for where the letters
+ * stand; say how many bytes that made, 0 when the bytes are anything
+ * else.  A letter's second byte becomes its windows-1252 byte, and its
+ * first is taken out by shifting what follows it down by one.  A letter
+ * may begin in the eighth byte (*suite then holds that byte for the next
+ * eight, whose first it ends) or have begun in the last eight.  p[8] must
+ * be readable; eight bytes are written at d.
+ */
+static inline size_t
+pasutf8(char *d, const unsigned char *p, unsigned char *suite)
+{
+	const std::uint64_t UN = 0x0101010101010101u,
+	                    HAUT = 0x8080808080808080u;
+	std::uint64_t w;
+
+	if constexpr (std::endian::native != std::endian::little)
+		return 0;
+	std::memcpy(&w, p, 8);
+	/* One bit (a byte's high bit) for each byte equal to c. */
+	auto egal = [w](std::uint64_t c) {
+		std::uint64_t x = w ^ (c * UN);
+		return ~(((x & ~HAUT) + ~HAUT) | x) & HAUT;
+	};
+	std::uint64_t c3 = egal(0xc3), c2 = egal(0xc2), tete = c3 | c2;
+	std::uint64_t apresc3 = c3 << 8 | (*suite == 0xc3 ? 0x80 : 0);
+	std::uint64_t apresc2 = c2 << 8 | (*suite == 0xc2 ? 0x80 : 0);
+	std::uint64_t seconds = apresc3 | apresc2;
+	std::uint64_t bas = tete & (~tete + 1), haut = tete ^ bas;
+	unsigned char o = p[8]; /* the second byte of a letter begun last */
+
+	/* Every high byte a letter's first or second, the second 80 to BF
+	 * (A0 to BF after C2), and two letters at most. */
+	if ((w & HAUT) != (tete | (seconds & HAUT)) ||
+	    (w << 1 & seconds) != 0 || (~(w << 2) & apresc2) != 0 ||
+	    (haut & (haut - 1)) != 0 ||
+	    (tete >> 63 != 0 &&
+	        ((o & 0xc0) != 0x80 || (p[7] == 0xc2 && o < 0xa0))))
+		return 0;
+	w += apresc3 >> 1;                     /* C3 xx is xx + 0x40 */
+	std::uint64_t avant = (haut >> 7) - 1; /* the later letter first */
+	w = (w & avant) | (w >> 8 & ~avant);
+	avant = (bas >> 7) - 1;
+	w = (w & avant) | (w >> 8 & ~avant);
+	std::memcpy(d, &w, 8);
+	*suite = tete >> 63 != 0 ? p[7] : 0;
+	return 8 - (size_t)(bas != 0) - (size_t)(haut != 0);
+}
+
+#ifdef KORVUM_SSSE3
+/*
+ * For each set of first bytes of letters among eight bytes (one bit a
+ * byte), the places of the bytes to keep, in order, and how many.
+ */
+struct Tri {
+	unsigned char ordre[256][8];
+	unsigned char garde[256];
+};
+static constexpr Tri TRI = [] {
+	Tri t{};
+	for (unsigned m = 0; m < 256; m++) {
+		unsigned char k = 0;
+		for (unsigned char i = 0; i < 8; i++)
+			if ((m >> i & 1) == 0)
+				t.ordre[m][k++] = i;
+		t.garde[m] = k;
+		for (unsigned i = k; i < 8; i++)
+			t.ordre[m][i] = 0x80; /* a zero byte */
+	}
+	return t;
+}();
+
+/*
+ * pasutf8, sixteen bytes at a time, for processors with SSSE3: the first
+ * bytes of the letters are taken out by a shuffle of each eight.  Any
+ * number of letters; none may begin in the sixteenth byte.  Sixteen bytes
+ * are written at d.
+ */
+__attribute__((target("ssse3"))) static size_t
+pasutf8ssse3(char *d, const unsigned char *p)
+{
+	__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
+	__m128i c3 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc3));
+	__m128i c2 = _mm_cmpeq_epi8(v, _mm_set1_epi8((char)0xc2));
+	unsigned haut = (unsigned)_mm_movemask_epi8(v);
+	unsigned tetes = (unsigned)_mm_movemask_epi8(_mm_or_si128(c3, c2));
+	unsigned seconds = tetes << 1;
+	unsigned b6 = (unsigned)_mm_movemask_epi8(_mm_slli_epi16(v, 1));
+	unsigned b5 = (unsigned)_mm_movemask_epi8(_mm_slli_epi16(v, 2));
+	unsigned apresc2 = (unsigned)_mm_movemask_epi8(c2) << 1;
+
+	if (haut != (tetes | seconds) || (tetes & seconds) != 0 ||
+	    (seconds & b6) != 0 || (apresc2 & ~b5) != 0)
+		return 0; /* (a letter begun in the sixteenth byte sets bit 16)
+		           */
+	v = _mm_add_epi8(
+	    v, _mm_and_si128(_mm_slli_si128(c3, 1), _mm_set1_epi8(0x40)));
+	unsigned bas = tetes & 0xff, hautes = tetes >> 8;
+	_mm_storel_epi64((__m128i *)(void *)d,
+	    _mm_shuffle_epi8(
+	        v, _mm_loadl_epi64(
+	               (const __m128i *)(const void *)TRI.ordre[bas])));
+	_mm_storel_epi64((__m128i *)(void *)(d + TRI.garde[bas]),
+	    _mm_shuffle_epi8(_mm_srli_si128(v, 8),
+	        _mm_loadl_epi64(
+	            (const __m128i *)(const void *)TRI.ordre[hautes])));
+	return (size_t)TRI.garde[bas] + TRI.garde[hautes];
+}
+
+/*
+ * pasutf8ssse3, with AVX2: up to 32 bytes, so that most lines take one
+ * step.  The line has reste bytes from p: the step takes 32 of them, or
+ * 31 when a letter begins in the 32nd, or the last reste, and says how
+ * many in *pris; a letter cut by the line's end fails it.  32 bytes are
+ * read at p and written at d.
+ */
+__attribute__((target("avx2"))) static inline size_t
+pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
+{
+	__m256i v = _mm256_loadu_si256((const __m256i *)(const void *)p);
+	__m256i c3 = _mm256_cmpeq_epi8(v, _mm256_set1_epi8((char)0xc3));
+	__m256i c2 = _mm256_cmpeq_epi8(v, _mm256_set1_epi8((char)0xc2));
+	std::uint64_t lim = reste >= 32 ? 0xffffffffu : (1ull << reste) - 1;
+	std::uint64_t tetes = (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+	                          _mm256_or_si256(c3, c2)) &
+	                      lim;
+
+	*pris = reste >= 32 ? 32 : reste;
+	if (reste > 32 && tetes >> 31 != 0) { /* its second byte is next */
+		tetes &= lim = 0x7fffffff;
+		*pris = 31;
+	}
+	std::uint64_t haut = (std::uint64_t)(unsigned)_mm256_movemask_epi8(v) &
+	                     lim,
+	              seconds = tetes << 1;
+	std::uint64_t b6 = (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+	    _mm256_slli_epi16(v, 1));
+	std::uint64_t b5 = (std::uint64_t)(unsigned)_mm256_movemask_epi8(
+	    _mm256_slli_epi16(v, 2));
+	std::uint64_t apresc2 =
+	    (std::uint64_t)(unsigned)_mm256_movemask_epi8(c2) << 1 & seconds;
+	if (haut != (tetes | seconds) || (tetes & seconds) != 0 ||
+	    (seconds & b6) != 0 || (apresc2 & ~b5) != 0)
+		return 0; /* (a letter cut short sets a bit past lim) */
+
+	/* C3 xx is xx + 0x40: c3 moved one byte on, across the halves. */
+	__m256i apres =
+	    _mm256_alignr_epi8(c3, _mm256_permute2x128_si256(c3, c3, 0x08), 15);
+	v = _mm256_add_epi8(v, _mm256_and_si256(apres, _mm256_set1_epi8(0x40)));
+	unsigned g[4];
+	for (int i = 0; i < 4; i++)
+		g[i] = (unsigned)(tetes >> (8 * i)) & 0xff;
+	auto ordre = [g](int i) {
+		return _mm_loadl_epi64(
+		    (const __m128i *)(const void *)TRI.ordre[g[i]]);
+	};
+	const __m128i huit = _mm_set1_epi8(8);
+	__m256i r = _mm256_shuffle_epi8(v,
+	    _mm256_inserti128_si256(
+	        _mm256_castsi128_si256(
+	            _mm_unpacklo_epi64(ordre(0), _mm_add_epi8(ordre(1), huit))),
+	        _mm_unpacklo_epi64(ordre(2), _mm_add_epi8(ordre(3), huit)), 1));
+	__m128i bas = _mm256_castsi256_si128(r),
+	        hautes = _mm256_extracti128_si256(r, 1);
+	size_t k = 0;
+	_mm_storel_epi64((__m128i *)(void *)d, bas);
+	k += TRI.garde[g[0]];
+	_mm_storel_epi64((__m128i *)(void *)(d + k), _mm_srli_si128(bas, 8));
+	k += TRI.garde[g[1]];
+	_mm_storel_epi64((__m128i *)(void *)(d + k), hautes);
+	k += TRI.garde[g[2]];
+	_mm_storel_epi64((__m128i *)(void *)(d + k), _mm_srli_si128(hautes, 8));
+	k += TRI.garde[g[3]];
+	return k - (32 - *pris); /* the bytes past the line were kept last */
+}
+
+/*
+ * pasutf8avx2's steps one after the other over [p, f), while they take
+ * their bytes: says how many bytes they made at d, and in *lus how many
+ * of p they took.
+ */
+__attribute__((target("avx2"))) static size_t
+lotutf8avx2(
+    char *d, const unsigned char *p, const unsigned char *f, size_t *lus)
+{
+	const unsigned char *p0 = p;
+	char *d0 = d;
+	size_t l, pris;
+
+	/* the steps with more than 32 bytes to go, which the compiler then
+	 * makes without the checks of a line's last bytes, then the last */
+	while (
+	    f - p > 32 && (l = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+		d += l;
+		p += pris;
+	}
+	while (p < f && (l = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+		d += l;
+		p += pris;
+	}
+	*lus = (size_t)(p - p0);
+	return (size_t)(d - d0);
+}
+#endif
+
+/*
+ * Decode the UTF-8 text [p, p + n) to d, and say how many bytes that
+ * made: ASCII and Latin-1 letters eight, sixteen or 32 bytes a step,
+ * other characters one by one.  A byte that is part of no well-formed
+ * sequence makes its line windows-1252: the decoding stops before it, and
+ * *lus, the bytes of p decoded, is less than n.  The steps may read up to
+ * 32 bytes past n, and write as many past what they make.
+ */
+size_t
+decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
+{
+	const unsigned char *p0 = p, *f = p + n, *essai = p;
+	unsigned char suite = 0;
+	char *d0 = d;
+
+	/* The steps are tried again only 16 bytes past one that failed,
+	 * so that a word in another script costs one failure, not one a
+	 * letter. */
+	while (p < f) {
+		size_t l8;
+#ifdef KORVUM_SSSE3
+		size_t pris;
+		if (jeu == AVX2 && suite == 0 && p >= essai &&
+		    (l8 = pasutf8avx2(d, p, (size_t)(f - p), &pris)) > 0) {
+			/* and the steps that follow, in a loop of their own */
+			d += l8;
+			p += pris;
+			d += lotutf8avx2(d, p, f, &pris);
+			p += pris;
+			continue;
+		}
+		if (jeu >= SSSE3 && suite == 0 && f - p >= 16 && p >= essai) {
+			if ((l8 = pasutf8ssse3(d, p)) > 0) {
+				d += l8;
+				p += 16;
+				continue;
+			}
+			essai = p + 16;
+		}
+#endif
+		if (f - p > 8 && (p >= essai || suite != 0)) {
+			if ((l8 = pasutf8(d, p, &suite)) > 0) {
+				d += l8;
+				p += 8;
+				continue;
+			}
+			essai = p + 16;
+		}
+		if (suite != 0) { /* the second byte of a letter begun */
+			*d++ = (char)((suite & 3) << 6 | (*p++ & 0x3f));
+			suite = 0;
+			continue;
+		}
+		std::uint64_t w, h;
+		std::memcpy(&w, p, 8);
+		std::memcpy(d, &w, 8);
+		h = w & 0x8080808080808080u;
+		size_t k = h == 0 ? 8
+		           : std::endian::native == std::endian::little
+		               ? (size_t)std::countr_zero(h) / 8
+		               : (size_t)std::countl_zero(h) / 8;
+		if (k >= (size_t)(f - p)) {
+			d += f - p;
+			break;
+		}
+		p += k;
+		d += k;
+		if (k == 8)
+			continue;
+
+		int l = 2;
+		long c = p[0] >= 0xc2 && p[0] <= 0xdf && p + 1 < f &&
+		                 (p[1] & 0xc0) == 0x80
+		             ? (p[0] & 0x1f) << 6 | (p[1] & 0x3f)
+		             : sequenceutf8(p, f, &l);
+		if (c < 0) {
+			*lus = (size_t)(p - p0);
+			return (size_t)(d - d0);
+		}
+		d += interne(d, (char32_t)c);
+		p += l;
+	}
+	*lus = n;
+	return (size_t)(d - d0);
+}
+
+#ifdef KORVUM_SSSE3
+/*
+ * The units among the sixteen of v that are their own windows-1252 byte
+ * (below 256, and not 0x80 to 0x9F), all bits set.
+ */
+__attribute__((target("avx2"))) static inline __m256i
+siensavx2(__m256i v)
+{
+	const __m256i haut = _mm256_set1_epi16((short)0xff00);
+	const __m256i c1 = _mm256_set1_epi16((short)0xffe0);
+	const __m256i x80 = _mm256_set1_epi16(0x80);
+
+	return _mm256_andnot_si256(
+	    _mm256_cmpeq_epi16(_mm256_and_si256(v, c1), x80),
+	    _mm256_cmpeq_epi16(
+	        _mm256_and_si256(v, haut), _mm256_setzero_si256()));
+}
+
+/*
+ * latinutf16's first steps with AVX2: 32 characters a step, while all
+ * of them are their own windows-1252 bytes; says how many were copied.
+ */
+__attribute__((target("avx2"))) static size_t
+latinutf16avx2(char *d, const unsigned char *p, const unsigned char *f, bool be)
+{
+	const __m256i echange =
+	    _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15,
+	        14, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+	size_t k = 0;
+
+	for (; f - p >= 64; p += 64, k += 32) {
+		__m256i a =
+		    _mm256_loadu_si256((const __m256i *)(const void *)p);
+		__m256i b =
+		    _mm256_loadu_si256((const __m256i *)(const void *)(p + 32));
+		if (be) {
+			a = _mm256_shuffle_epi8(a, echange);
+			b = _mm256_shuffle_epi8(b, echange);
+		}
+		if (_mm256_movemask_epi8(
+		        _mm256_and_si256(siensavx2(a), siensavx2(b))) != -1)
+			break;
+		_mm256_storeu_si256((__m256i *)(void *)(d + k),
+		    _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xd8));
+	}
+	return k;
+}
+#endif
+
+/*
+ * Copy the characters that begin the UTF-16 bytes [p, f) to d while each
+ * is its own windows-1252 byte (below 256, and not a C1 control), and
+ * say how many: 32 a step with AVX2, eight with SSE2, then one by one.
+ * Up to seven bytes past them may be written at d.
+ */
+static inline size_t
+latinutf16(char *d, const unsigned char *p, const unsigned char *f, bool be)
+{
+	size_t k = 0;
+#ifdef KORVUM_SSSE3
+	if (jeu == AVX2) {
+		k = latinutf16avx2(d, p, f, be);
+		p += 2 * k;
+	}
+#endif
+#ifdef KORVUM_SSE2
+	const __m128i haut = _mm_set1_epi16((short)0xff00);
+	const __m128i c1 = _mm_set1_epi16((short)0xffe0);
+	const __m128i x80 = _mm_set1_epi16(0x80);
+	for (; f - p >= 16; p += 16, k += 8) {
+		__m128i v = _mm_loadu_si128((const __m128i *)(const void *)p);
+		if (be)
+			v = _mm_or_si128(
+			    _mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+		__m128i bas = _mm_cmpeq_epi16(
+		    _mm_and_si128(v, haut), _mm_setzero_si128());
+		__m128i ctl = _mm_cmpeq_epi16(_mm_and_si128(v, c1), x80);
+		unsigned m =
+		    (unsigned)_mm_movemask_epi8(_mm_andnot_si128(ctl, bas));
+		_mm_storel_epi64(
+		    (__m128i *)(void *)(d + k), _mm_packus_epi16(v, v));
+		if (m != 0xffff)
+			return k + (size_t)std::countr_zero(~m) / 2;
+	}
+#endif
+	const int lo = be ? 1 : 0; /* the low byte's place */
+	for (; f - p >= 2; p += 2, k++) {
+		if (p[1 - lo] != 0 || (p[lo] & 0xe0) == 0x80)
+			break;
+		d[k] = (char)p[lo];
+	}
+	return k;
+}
+
+/*
+ * Decode the UTF-16 bytes [p, p + n), big-endian when be, to d, and say
+ * how many bytes that made, and in *pris how many were read.  An
+ * unpaired surrogate reads as U+FFFD.  A unit or a pair cut at n is left
+ * unread, unless there are no more bytes (fini): then a last odd byte
+ * reads as U+FFFD too.
+ */
+size_t
+decodeutf16(
+    char *d, const unsigned char *p, size_t n, bool be, bool fini, size_t *pris)
+{
+	const int hi = be ? 0 : 1; /* the high byte's place */
+	const unsigned char *p0 = p, *f = p + n;
+	char *d0 = d;
+
+	while (f - p >= 2) {
+		size_t k = latinutf16(d, p, f, be);
+		d += k;
+		p += 2 * k;
+		if (f - p < 2)
+			break;
+		char32_t u = (char32_t)(p[hi] << 8 | p[1 - hi]);
+		if (u >= 0xd800 && u <= 0xdbff) {
+			if (f - p < 4 && !fini)
+				break;
+			char32_t v =
+			    f - p < 4 ? 0
+			              : (char32_t)(p[2 + hi] << 8 | p[3 - hi]);
+			if (v >= 0xdc00 && v <= 0xdfff) {
+				u = 0x10000 + ((u - 0xd800) << 10) +
+				    (v - 0xdc00);
+				p += 2;
+			} else
+				u = 0xfffd;
+		} else if (u >= 0xdc00 && u <= 0xdfff)
+			u = 0xfffd;
+		d += interne(d, u);
+		p += 2;
+	}
+	if (fini && p < f) {
+		d += interne(d, 0xfffd);
+		p = f;
+	}
+	*pris = (size_t)(p - p0);
+	return (size_t)(d - d0);
+}

@@ -1,0 +1,539 @@
+/*
+ * The line loop: the source read in blocks and cut into lines by the
+ * rules of a Windows text stream, each line's text read in its encoding
+ * and handed to regler (lignes.h), and what regler says of it written: a
+ * record, a markup line, a warning or nothing.  Most lines go by runs
+ * instead (clairs.cpp), straight from the masks of the sweep; the loop
+ * takes the others one by one, the careful way.
+ */
+
+#include "lignes.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+enum { REPRISE = 512 }; /* bytes left to the loop after a run took none */
+
+static char *tampon;    /* read buffer; grows with the longest line */
+static size_t taille;   /* its size */
+static int octetsep[2]; /* the byte that stands for separ, or -1: in a
+                           line as it is, and in one held decoded */
+
+/*
+ * Where the loop stands in tampon, and what it knows of the source.  The
+ * lines end at LF (a run of CRs before it is part of the line end),
+ * unless the start of the text holds CRs and not a single LF: then at CR
+ * and LF alike, CR LF being one.  Until the start decides, no line is
+ * handled.  In a source read as it is, the lines from its first byte
+ * above 127, at haut, wait until the encoding of a line that does not
+ * tell is known (deciderdebut).
+ */
+struct Lecture {
+	size_t debut, fin; /* the bytes not yet handled */
+	size_t haut;       /* see above; NULLE once known or when none */
+	size_t reprise;    /* where runs are tried again, after a try that
+	                      took no line */
+	char fl;           /* '\n' or '\r' once the line ends are known */
+	char sepvu;        /* the byte the sweep finds as the separator */
+	bool sepbalaye;    /* whether the separator is one it finds */
+	bool epuise;       /* nothing more to read */
+	bool connu;        /* the encoding of the lines that do not tell is
+	                      known */
+	bool saut;         /* an LF at debut ends the line before, with its
+	                      CR */
+	bool clair;        /* plain lines may go by runs */
+};
+
+/*
+ * Where the sweep stands: m holds, for tampon[base, base + 64), one bit
+ * for each line end not yet handled, for each byte that needs attention,
+ * each byte above 127 and each separator that no handled line holds; it
+ * comes from lot, swept a few blocks ahead.  sale tells that the line
+ * begun holds a byte that needs attention before base; premier and
+ * sepavant are where it holds its first byte above 127 and separator
+ * there, or NULLE.
+ */
+struct Balayage {
+	Lot lot;
+	size_t k, nlot; /* m is lot[k] as swept, of nlot */
+	size_t base;
+	Masques m;
+	size_t premier, sepavant;
+	bool sale;
+};
+
+/*
+ * A line found, before its text is read in its encoding: its bytes
+ * [s, f) without its line end; its first byte above 127 at h, unless
+ * ascii; its first byte that needs attention, or where it may stand, at
+ * signe (f when none); its separator, where the sweep found one, at sep
+ * (see regler); whether it ended at a line end; and whether, decoded,
+ * its signs must be looked for again.
+ */
+struct Trouvee {
+	const char *s, *f, *h, *signe, *sep;
+	bool ascii, lf, revoir;
+};
+
+/* What the loop found: a line, a line end that is no line, or neither. */
+enum Trouve { LIGNE, SAUTEE, RIEN };
+
+static void prendre(Lecture *, Balayage *);
+static void avancer(const Lecture *, Balayage *);
+static Trouve trouver(Lecture *, Balayage *, Trouvee *);
+static void simple(Lecture *, Balayage *, size_t, Trouvee *);
+static Trouve soignee(Lecture *, Balayage *, size_t, Trouvee *);
+static void passer(const Trouvee *);
+static void traiter(const Ligne &, bool, const char *);
+static void relire(Lecture *, Balayage *);
+static void deplacer(Lecture *, Balayage *);
+static void decidefins(Lecture *, Balayage *);
+static std::uint64_t entre(size_t, size_t, size_t);
+static const char *sansmarque(const char *, const char *);
+static char *zero(const char *, const char *, size_t, std::uint64_t, bool);
+static bool ascii7(size_t, std::uint64_t);
+static const char *premiersigne(const char *, const char *);
+
+/*
+ * Read the source in blocks and hand each line to regler, by runs of
+ * plain lines where they may go, one by one otherwise.  A line that does
+ * not fit is moved to the front of the buffer, which doubles when the
+ * line fills it.
+ */
+void
+convertir()
+{
+	Lecture l = {};
+	Balayage b;
+	Trouvee t;
+
+	b.k = b.nlot = b.base = 0;
+	b.m = Masques{0, 0, 0, 0};
+	b.premier = b.sepavant = l.haut = NULLE;
+	b.sale = false;
+	octetsep[0] = octet1252(separ);
+	octetsep[1] = octetinterne(separ);
+	/* The sweep finds an ASCII separator but LF, which is never in a
+	 * line; LF stands for none. */
+	l.sepbalaye = separ != 0 && separ < 0x80 && separ != '\n';
+	l.sepvu = l.sepbalaye ? (char)separ : '\n';
+	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
+	                      decoderlignes), beside a line begun */
+	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
+		erreur(LIRE);
+	for (;;) {
+		if (l.clair && l.debut >= l.reprise && l.debut - b.base < 64 &&
+		    (l.connu || l.haut == NULLE) && lecteurlibre())
+			prendre(&l, &b);
+		Trouve r = trouver(&l, &b, &t);
+		if (r == LIGNE)
+			passer(&t);
+		else if (r == RIEN && l.epuise)
+			break;
+		else if (r == RIEN)
+			relire(&l, &b);
+	}
+	std::free(tampon);
+	tampon = nullptr;
+}
+
+/*
+ * The runs of plain lines that come next (see prendreclaires); when the
+ * try takes none, the loop goes on by itself for REPRISE bytes.
+ */
+static void
+prendre(Lecture *l, Balayage *b)
+{
+	size_t b0 = b->base - 64 * b->k;
+	size_t d = prendreclaires(tampon, l->debut, b0, &b->lot, b->nlot);
+
+	if (d == l->debut) {
+		l->reprise = l->debut + REPRISE;
+		return;
+	}
+	l->debut = d;
+	b->k = std::min((d - b0) / 64, b->nlot - 1);
+	b->base = b0 + 64 * b->k;
+	b->m = depuis(bloc(&b->lot, b->k), d - b->base);
+}
+
+/*
+ * Move the sweep on to the block of the next line end, noting what the
+ * line begun holds in the blocks it leaves; it stops at the last block
+ * read.
+ */
+static inline void
+avancer(const Lecture *l, Balayage *b)
+{
+	while (b->m.fins == 0 && b->base + 64 < l->fin) {
+		b->sale = b->sale || b->m.sigs != 0;
+		b->premier =
+		    std::min(b->premier, position(b->base, b->m.hauts));
+		b->sepavant =
+		    std::min(b->sepavant, position(b->base, b->m.seps));
+		b->base += 64;
+		if (++b->k == b->nlot) {
+			b->nlot = balayer(tampon + b->base, tampon + l->fin,
+			    l->fl == '\r', l->sepvu, &b->lot);
+			b->k = 0;
+		}
+		b->m = bloc(&b->lot, b->k);
+	}
+}
+
+/*
+ * Find the next line in what was read, into *t: the simple way for most,
+ * the careful way for a line that needs it, or RIEN when the buffer
+ * holds no whole line (or the encoding of its start is still unknown).
+ */
+static Trouve
+trouver(Lecture *l, Balayage *b, Trouvee *t)
+{
+	avancer(l, b);
+	const bool bout = b->m.fins != 0;
+	const size_t e = bout ? b->base + rang(b->m.fins) : l->fin;
+	const bool lisible = l->connu || e < l->haut;
+
+	if (bout && l->fl == '\n' && lisible && !b->sale &&
+	    (b->m.sigs & ((b->m.fins & (0 - b->m.fins)) - 1)) == 0) {
+		simple(l, b, e, t);
+		return LIGNE;
+	}
+	if (l->fl != '\0' && (bout || (l->epuise && l->debut < l->fin)) &&
+	    lisible)
+		return soignee(l, b, e, t);
+	return RIEN;
+}
+
+/*
+ * The line that ends at the LF at e and holds nothing that needs
+ * attention (nor, before the encoding is known, a byte above 127).  Its
+ * first byte above 127 and first separator, or its end when it holds
+ * none, are found without a branch, as lines with and without them come
+ * in no order.
+ */
+static inline void
+simple(Lecture *l, Balayage *b, size_t e, Trouvee *t)
+{
+	Masques &m = b->m;
+	const std::uint64_t ici = m.fins & (0 - m.fins), avantici = ici - 1;
+	const std::uint64_t hauts = m.hauts & avantici;
+
+	t->ascii = (b->premier == NULLE) & (hauts == 0);
+	t->s = tampon + l->debut;
+	t->f = t->signe = finligne(t->s, tampon + e);
+	t->h = tampon + std::min(b->premier, b->base + rang(hauts | ici));
+	t->sep = l->sepbalaye
+	             ? tampon + std::min(b->sepavant,
+	                            b->base + rang((m.seps & avantici) | ici))
+	             : nullptr;
+	t->lf = true;
+	t->revoir = false;
+	m.seps &= ~avantici;
+	m.hauts &= ~avantici;
+	m.fins &= m.fins - 1;
+	b->premier = b->sepavant = NULLE;
+	l->debut = e + 1;
+	emprunter(SIMPLE);
+}
+
+/*
+ * Any other line, that ends at e (its line end, or the end of the
+ * source): its zero byte, which ends its text, its CR line end, its
+ * signs and its bytes above 127 looked at one by one.  SAUTEE for the LF
+ * of a CR LF in a source of CR line ends, which ends no line.
+ */
+static Trouve
+soignee(Lecture *l, Balayage *b, size_t e, Trouvee *t)
+{
+	Masques &m = b->m;
+	const bool bout = m.fins != 0;
+	const std::uint64_t ici = m.fins & (0 - m.fins), avantici = ici - 1;
+	/* its bits: up to its line end, or the last line's, to the end */
+	const std::uint64_t dans =
+	    bout ? avantici : entre(b->base, l->debut, l->fin);
+	const std::uint64_t siens = m.sigs & dans, hauts = m.hauts & dans;
+	const size_t hors = std::min(
+	    b->premier, b->base + (size_t)std::countr_zero(m.hauts | ici));
+	const bool propre = !b->sale && siens == 0, entier = !b->sale && bout;
+	t->ascii = b->premier == NULLE && hauts == 0;
+	m.sigs &= 0 - (ici << 1);
+	m.hauts &= 0 - (ici << 1);
+	m.seps &= 0 - (ici << 1);
+	m.fins &= m.fins - 1;
+	b->premier = b->sepavant = NULLE;
+	b->sale = false;
+	if (l->saut && bout && e == l->debut && tampon[e] == '\n') {
+		l->saut = false; /* the LF of a CR LF */
+		l->debut = e + 1;
+		return SAUTEE;
+	}
+	l->saut = bout && tampon[e] == '\r';
+	const char *s = tampon + l->debut;
+	const char *f = l->fl == '\n' ? finligne(s, tampon + e) : tampon + e;
+	const char *z = propre ? nullptr : zero(s, f, b->base, siens, entier);
+	t->s = s;
+	t->f = z != nullptr ? z : f;
+	t->signe = propre   ? t->f
+	           : entier ? tampon + b->base + std::countr_zero(siens)
+	                    : s;
+	t->h = tampon + hors;
+	t->sep = nullptr;
+	t->lf = bout && z == nullptr;
+	/* Decoded, what needs attention in a UTF-8 line is an ASCII byte
+	 * that did, or an escape. */
+	t->revoir = !propre && (!entier || ascii7(b->base, siens));
+	l->debut = bout ? e + 1 : l->fin;
+	emprunter(SOIGNEE);
+	return LIGNE;
+}
+
+/*
+ * Hand the line found over to regler: its text in its encoding, without
+ * a mark that starts it; decoded, its first sign is looked for again.
+ */
+static void
+passer(const Trouvee *t)
+{
+	const char *s = sansmarque(t->s, t->f), *f = t->f, *h = t->h;
+	const char *signe = t->signe, *sep = t->sep;
+	bool ascii = t->ascii;
+
+	if ((h < s || h >= f) & !ascii) {
+		/* a mark was dropped, or a zero byte ended the text */
+		size_t i = premierhaut(s, (size_t)(f - s));
+		ascii = i == NULLE;
+		h = ascii ? s : s + i;
+	}
+	size_t avant = echappes;
+	const char *d = texteligne(s, h, f, &f, ascii);
+	if (d != s) {
+		signe = echappes != avant || t->revoir ? premiersigne(d, f) : f;
+		sep = nullptr;
+	}
+	traiter(regler(d, f, sep), t->lf, signe);
+}
+
+/*
+ * Write what regler said of a line: its markup, with its line end when
+ * lf; its warning; or its record, whose first byte that needs attention
+ * stands at signe, or past it.
+ */
+static void
+traiter(const Ligne &l, bool lf, const char *signe)
+{
+	if (l.verdict == BALISE)
+		balise(l.s, (size_t)(l.f - l.s), lf);
+	else if (l.verdict == SANSSEPAR)
+		avertir();
+	else if (l.verdict == FICHE)
+		enregistrement(champq(l), champr(l), signe, 0);
+}
+
+/*
+ * Read the next block of the source after the bytes not yet handled,
+ * where the source ends (at its end, or at a 0x1A), and sweep it.  A
+ * block of UTF-8 lines is decoded as it is read (decoderlignes); the
+ * line ends are decided from the start of the text.
+ */
+static void
+relire(Lecture *l, Balayage *b)
+{
+	deplacer(l, b);
+	size_t n = remplir(tampon + l->fin, taille - l->fin);
+	if (n == 0)
+		l->epuise = true;
+	std::memset(tampon + l->fin + n, 0, MARGE);
+	const char *cz =
+	    cherchebloc(tampon + l->fin, tampon + l->fin + n, 0x1a);
+	if (cz != nullptr) {
+		n = (size_t)(cz - (tampon + l->fin));
+		l->epuise = true;
+		tarir();
+	}
+	l->connu = avantconnu();
+	if (l->connu && l->fl == '\n')
+		n = decoderlignes(&tampon, l->fin, n, taille);
+	if (!l->connu && l->haut == NULLE &&
+	    (l->haut = premierhaut(tampon + l->fin, n)) != NULLE)
+		l->haut += l->fin;
+	l->fin += n;
+	decidefins(l, b);
+	if (!l->connu && l->haut != NULLE && l->fl != '\0')
+		l->connu = deciderdebut(tampon + l->debut, tampon + l->haut,
+		    tampon + l->fin, l->epuise, l->fl == '\r');
+	std::memset(tampon + l->fin, 0, MARGE);
+	b->nlot = balayer(tampon + b->base, tampon + l->fin, l->fl == '\r',
+	    l->sepvu, &b->lot);
+	b->k = 0;
+	b->m = bloc(&b->lot, 0);
+}
+
+/*
+ * Move the bytes not yet handled to the front of the buffer, and make
+ * room for a block after them.  Running out of memory ends the run.
+ */
+static void
+deplacer(Lecture *l, Balayage *b)
+{
+	const size_t d = l->debut;
+
+	if (d > 0) {
+		std::memmove(tampon, tampon + d, l->fin - d);
+		l->fin -= d;
+		l->haut -= l->haut != NULLE ? d : 0;
+		b->premier -= b->premier != NULLE ? d : 0;
+		b->sepavant -= b->sepavant != NULLE ? d : 0;
+		l->reprise = l->reprise > d ? l->reprise - d : 0;
+		b->base = b->base > d ? b->base - d : 0;
+		l->debut = 0;
+	}
+	if (taille - l->fin < BLOC) {
+		char *n = (char *)std::realloc(tampon, 2 * taille + MARGE);
+		if (n == nullptr)
+			erreur(LIRE);
+		tampon = n;
+		taille *= 2;
+	}
+}
+
+/*
+ * The line ends, from the start of the text: LF once one is there; CR
+ * and LF, once FENETRE bytes or the whole source hold CRs and no LF,
+ * which are then swept again.
+ */
+static void
+decidefins(Lecture *l, Balayage *b)
+{
+	size_t debuttexte = l->fin < FENETRE ? l->fin : FENETRE;
+
+	if (l->fl == '\0' &&
+	    cherchebloc(tampon, tampon + debuttexte, '\n') != nullptr)
+		l->fl = '\n';
+	else if (l->fl == '\0' && (l->epuise || l->fin >= FENETRE)) {
+		l->fl =
+		    cherchebloc(tampon, tampon + debuttexte, '\r') != nullptr
+		        ? '\r'
+		        : '\n';
+		b->base = 0; /* sweep again, for CRs */
+		b->sale = false;
+		b->premier = b->sepavant = NULLE;
+	}
+	l->clair = l->fl == '\n' && l->sepbalaye;
+}
+
+/*
+ * The bits of a 64-byte block at base for the bytes of [a, b), a and b
+ * within or around it.
+ */
+static inline std::uint64_t
+entre(size_t base, size_t a, size_t b)
+{
+	size_t lo = a > base ? a - base : 0, hi = b - base;
+
+	if (lo >= 64 || hi <= lo)
+		return 0;
+	return (hi >= 64 ? ~0ull : (1ull << hi) - 1) & (~0ull << lo);
+}
+
+/*
+ * The first separator in the line [s, fin), or nullptr, and its length.
+ * The zero separator (an empty third argument) stands at the end of the
+ * line.  A separator windows-1252 has is its byte, found by a byte scan
+ * while no escape is held; one it lacks can then not be there.  Once
+ * escapes are held, a separator above 127 is looked for character by
+ * character, so that no byte of an escape is taken for it.
+ */
+Separateur
+cherchesepar(const char *s, const char *fin)
+{
+	bool decode = decodee();
+	int b = octetsep[decode];
+
+	if (separ == 0)
+		return {fin, 0};
+	if (!decode || separ < 0x80 || echappes == 0)
+		return {b < 0 ? nullptr : cherche(s, fin, b), 1};
+	for (const char *p = s; p < fin; p++) {
+		if ((unsigned char)*p != ECH) {
+			if ((unsigned char)*p == b)
+				return {p, 1};
+			continue;
+		}
+		if (caractereech(p) == separ)
+			return {p, LECH};
+		p += LECH - 1;
+	}
+	return {nullptr, 1};
+}
+
+/*
+ * Where the text of the line [s, fin) begins once a byte-order mark that
+ * starts it is dropped: joined files leave one at the start of a line,
+ * and it is no text.  It is EF BB BF in a line read as it is, and the
+ * escape of U+FEFF in one held decoded.
+ */
+static const char *
+sansmarque(const char *s, const char *fin)
+{
+	const auto *u = (const unsigned char *)s;
+
+	if (u[0] != 0xef && u[0] != ECH) /* how each mark begins */
+		return s;
+	if (huitbits() && !tenue(s))
+		return marqueutf8(s, (size_t)(fin - s)) ? s + 3 : s;
+	return u[0] == ECH && fin - s >= (long)LECH && caractereech(s) == 0xfeff
+	           ? s + LECH
+	           : s;
+}
+
+/*
+ * The first zero byte of the line [s, f), which ends its text, or
+ * nullptr.  When the block at base holds the whole line (entier), siens
+ * has the bits of the line's bytes that need attention there, and a zero
+ * byte is one of them.
+ */
+static char *
+zero(
+    const char *s, const char *f, size_t base, std::uint64_t siens, bool entier)
+{
+	if (!entier)
+		return (char *)cherche(s, f, 0);
+	for (; siens != 0; siens &= siens - 1) {
+		char *c = tampon + base + std::countr_zero(siens);
+		if (*c == '\0')
+			return c;
+	}
+	return nullptr;
+}
+
+/*
+ * Whether one of the bytes that siens marks in the block at base is
+ * ASCII.
+ */
+static bool
+ascii7(size_t base, std::uint64_t siens)
+{
+	for (; siens != 0; siens &= siens - 1)
+		if ((unsigned char)tampon[base + rang(siens)] < 0x80)
+			return true;
+	return false;
+}
+
+/*
+ * The first byte of [s, fin) that needs attention, or fin; 64 bytes a
+ * step, which may look at up to 63 bytes past fin.
+ */
+static const char *
+premiersigne(const char *s, const char *fin)
+{
+	for (const char *p = s; p < fin; p += 64) {
+		std::uint64_t m = signes(p);
+		if (m != 0)
+			return p + std::countr_zero(m) < fin
+			           ? p + std::countr_zero(m)
+			           : fin;
+	}
+	return fin;
+}

@@ -1,0 +1,158 @@
+/*
+ * What the line loop (lignes.cpp) and its runs of plain lines
+ * (clairs.cpp) share: the rules of a line, written once here, and the
+ * reading of the sweep's masks.  Every way through the loop hands the
+ * bounds of a line to regler, which says what the line gives; the ways
+ * differ only in how they find those bounds and write what it says.
+ */
+#pragma once
+
+#include "extern.h"
+
+#include <bit>
+
+/* What a line gives, by its rules. */
+enum Verdict { BLANCHE, BALISE, FICHE, SANSSEPAR };
+
+/*
+ * A line read by its rules: its text [s, f), which a markup line keeps
+ * whole and any other has its trailing blanks cut of; for a record, its
+ * fields [s, sep) and [r, f), its separator between them.
+ */
+struct Ligne {
+	const char *s, *f, *sep, *r;
+	Verdict verdict;
+};
+
+/* Where a run of plain lines stops, and why (see lignesclaires). */
+enum Arret : size_t { PRISE, AILLEURS, SIGNEES, REPRENDRE };
+
+/* A separator found: where it stands, or nullptr, and its length. */
+struct Separateur {
+	const char *p;
+	size_t n;
+};
+
+Separateur cherchesepar(const char *, const char *);
+size_t prendreclaires(const char *, size_t, size_t, const Lot *, size_t);
+
+/*
+ * Where the text of [s, fin) begins: past its blanks.  The byte at fin
+ * is looked at (a line end, or the buffer's margin).
+ */
+static inline const char *
+debutchaine(const char *s, const char *fin)
+{
+	while (est(*s, BLANC) && s < fin)
+		s++;
+	return s;
+}
+
+/*
+ * Where the text of [s, fin) ends once its trailing blanks are cut; the
+ * caller makes sure that s holds a byte that is not blank, where the cut
+ * stops.
+ */
+static inline const char *
+rtrim(const char *s, const char *fin)
+{
+	(void)s;
+	while (est(fin[-1], BLANC))
+		fin--;
+	return fin;
+}
+
+/*
+ * Where the text of the line [s, e) ends, e its LF: the CRs just before
+ * an LF are part of the line end, as a Windows text stream reads CR LF.
+ */
+static inline const char *
+finligne(const char *s, const char *e)
+{
+	while (e > s && e[-1] == '\r')
+		e--;
+	return e;
+}
+
+/*
+ * Count the line [s, fin), without its line end, and say what it gives:
+ * nothing when it is blank; markup, from its first byte that is not a
+ * blank, when that is '<'; otherwise, its trailing blanks cut, a record
+ * split at its first separator, or a warning when it holds none.  vu,
+ * unless nullptr, is where the sweep found the line's first separator:
+ * before s when it stands among the leading blanks (then it is looked
+ * for), at or past fin when there is none.
+ */
+__attribute__((always_inline)) static inline Ligne
+regler(const char *s, const char *fin, const char *vu)
+{
+	Ligne l = {s, fin, vu, nullptr, FICHE};
+
+	ligne++;
+	if (s == fin || est(*s, Nature(BLANC | BALISE1))) {
+		l.s = s = debutchaine(s, fin);
+		if (s == fin || *s == '<') {
+			l.verdict = s == fin ? BLANCHE : BALISE;
+			return l;
+		}
+	}
+	l.f = fin = rtrim(s, fin);
+	if ((std::uintptr_t)vu < (std::uintptr_t)s) { /* nullptr too */
+		Separateur c = cherchesepar(s, fin);
+		l.sep = c.p;
+		l.r = c.p + c.n;
+	} else if (vu >= fin)
+		l.sep = nullptr;
+	else
+		l.r = vu + 1;
+	if (l.sep == nullptr)
+		l.verdict = SANSSEPAR;
+	return l;
+}
+
+/* The fields of a record that regler split. */
+static inline Champ
+champq(const Ligne &l)
+{
+	return {l.s, (size_t)(l.sep - l.s)};
+}
+
+static inline Champ
+champr(const Ligne &l)
+{
+	return {l.r, (size_t)(l.f - l.r)};
+}
+
+/* Where the lowest bit set in x, which is not 0, stands. */
+static inline size_t
+rang(std::uint64_t x)
+{
+	return (unsigned)__builtin_ctzll(x);
+}
+
+/*
+ * Where the first byte that bits marks in the 64-byte block at base
+ * stands, or NULLE when it marks none: without a branch, as whether a
+ * block holds one follows no pattern.
+ */
+static inline size_t
+position(size_t base, std::uint64_t bits)
+{
+	return (base + rang(bits | 1ull << 63)) | (0 - (size_t)(bits == 0));
+}
+
+/* The k-th block of lot. */
+static inline Masques
+bloc(const Lot *lot, size_t k)
+{
+	return {lot->fins[k], lot->sigs[k], lot->hauts[k], lot->seps[k]};
+}
+
+/* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
+static inline Masques
+depuis(Masques m, size_t o)
+{
+	std::uint64_t pris = o < 64 ? ~0ull << o : 0;
+
+	return {m.fins & pris, m.sigs & pris, m.hauts & pris, m.seps & pris};
+}
