@@ -52,6 +52,7 @@ static_assert(
     octetsde(FINLF, 0, 256).n == 1 && octetsde(FINLF, 0, 256).t[0] == '\n' &&
     octetsde(FINCR, 0, 256).n == 2 && octetsde(FINCR, 0, 256).t[1] == '\r');
 
+#ifdef KORVUM_SSE2
 /*
  * SSE2 finds the bytes that need attention as the controls, but for
  * those that do not (SAUFCTL), and the others one by one (SIGNESHAUTS).
@@ -64,6 +65,7 @@ static constexpr Octets SAUFCTL = [] {
 	return o;
 }();
 static constexpr Octets SIGNESHAUTS = octetsde(SIGNE, 0x20, 256);
+#endif
 
 /*
  * SSSE3 and AVX2 look up the classes of a byte that needs attention by

@@ -438,10 +438,10 @@ entre(size_t base, size_t a, size_t b)
 }
 
 /*
- * The first separator in the line [s, fin), or nullptr, and its length.
- * The zero separator (an empty third argument) stands at the end of the
- * line.  A separator windows-1252 has is its byte, found by a byte scan
- * while no escape is held; one it lacks can then not be there.  Once
+ * The first separator in the line [s, fin), and its length; nullptr and
+ * 0 when there is none. * The zero separator (an empty third argument) stands
+ * at the end of the line.  A separator windows-1252 has is its byte, found by a
+ * byte scan while no escape is held; one it lacks can then not be there.  Once
  * escapes are held, a separator above 127 is looked for character by
  * character, so that no byte of an escape is taken for it.
  */
@@ -453,8 +453,10 @@ cherchesepar(const char *s, const char *fin)
 
 	if (separ == 0)
 		return {fin, 0};
-	if (!decode || separ < 0x80 || echappes == 0)
-		return {b < 0 ? nullptr : cherche(s, fin, b), 1};
+	if (!decode || separ < 0x80 || echappes == 0) {
+		const char *p = b < 0 ? nullptr : cherche(s, fin, b);
+		return {p, p != nullptr ? (size_t)1 : 0};
+	}
 	for (const char *p = s; p < fin; p++) {
 		if ((unsigned char)*p != ECH) {
 			if ((unsigned char)*p == b)
@@ -465,7 +467,7 @@ cherchesepar(const char *s, const char *fin)
 			return {p, LECH};
 		p += LECH - 1;
 	}
-	return {nullptr, 1};
+	return {nullptr, 0};
 }
 
 /*
