@@ -12,6 +12,15 @@
 
 #include <algorithm>
 
+/* Where a run of plain lines stops, and why (see lignesclaires). */
+enum Arret : size_t { PRISE, AILLEURS, SIGNEES, REPRENDRE };
+
+/* Where a run stopped: the start of the line it left, and why. */
+struct Suite {
+	size_t p;
+	Arret arret;
+};
+
 /*
  * A line as the masks show it, its places counted from the run's first
  * block: its end (its LF) e; its first sign g, byte above 127 h and
@@ -22,12 +31,6 @@
 struct Vue {
 	size_t e, g, h, q;
 	std::uint64_t vus;
-	Arret arret;
-};
-
-/* Where a run stopped: the start of the line it left, and why. */
-struct Suite {
-	size_t p;
 	Arret arret;
 };
 

@@ -80,8 +80,9 @@ void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 char *reserver(char **, size_t *, size_t);
 
-/* lignes.cpp */
+/* lignes.cpp, clairs.cpp */
 void convertir();
+size_t prendreclaires(const char *, size_t, size_t, const Lot *, size_t);
 
 /* balayage.cpp */
 size_t balayer(const char *, const char *, bool, char, Lot *);

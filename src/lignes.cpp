@@ -89,6 +89,9 @@ static void traiter(const Ligne &, bool, const char *);
 static void relire(Lecture *, Balayage *);
 static void deplacer(Lecture *, Balayage *);
 static void decidefins(Lecture *, Balayage *);
+static size_t position(size_t, std::uint64_t);
+static Masques bloc(const Lot *, size_t);
+static Masques depuis(Masques, size_t);
 static std::uint64_t entre(size_t, size_t, size_t);
 static const char *sansmarque(const char *, const char *);
 static char *zero(const char *, const char *, size_t, std::uint64_t, bool);
@@ -421,6 +424,33 @@ decidefins(Lecture *l, Balayage *b)
 		b->premier = b->sepavant = NULLE;
 	}
 	l->clair = l->fl == '\n' && l->sepbalaye;
+}
+
+/*
+ * Where the first byte that bits marks in the 64-byte block at base
+ * stands, or NULLE when it marks none: without a branch, as whether a
+ * block holds one follows no pattern.
+ */
+static inline size_t
+position(size_t base, std::uint64_t bits)
+{
+	return (base + rang(bits | 1ull << 63)) | (0 - (size_t)(bits == 0));
+}
+
+/* The k-th block of lot. */
+static inline Masques
+bloc(const Lot *lot, size_t k)
+{
+	return {lot->fins[k], lot->sigs[k], lot->hauts[k], lot->seps[k]};
+}
+
+/* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
+static inline Masques
+depuis(Masques m, size_t o)
+{
+	std::uint64_t pris = o < 64 ? ~0ull << o : 0;
+
+	return {m.fins & pris, m.sigs & pris, m.hauts & pris, m.seps & pris};
 }
 
 /*

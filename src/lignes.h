@@ -1,9 +1,8 @@
 /*
- * What the line loop (lignes.cpp) and its runs of plain lines
- * (clairs.cpp) share: the rules of a line, written once here, and the
- * reading of the sweep's masks.  Every way through the loop hands the
- * bounds of a line to regler, which says what the line gives; the ways
- * differ only in how they find those bounds and write what it says.
+ * The rules of a line, written once, for the line loop (lignes.cpp) and
+ * its runs of plain lines (clairs.cpp): every way through the loop hands
+ * the bounds of a line to regler, which says what the line gives; the
+ * ways differ only in how they find those bounds and write what it says.
  */
 #pragma once
 
@@ -24,9 +23,6 @@ struct Ligne {
 	Verdict verdict;
 };
 
-/* Where a run of plain lines stops, and why (see lignesclaires). */
-enum Arret : size_t { PRISE, AILLEURS, SIGNEES, REPRENDRE };
-
 /* A separator found: where it stands, or nullptr, and its length. */
 struct Separateur {
 	const char *p;
@@ -34,7 +30,6 @@ struct Separateur {
 };
 
 Separateur cherchesepar(const char *, const char *);
-size_t prendreclaires(const char *, size_t, size_t, const Lot *, size_t);
 
 /*
  * Where the text of [s, fin) begins: past its blanks.  The byte at fin
@@ -49,14 +44,12 @@ debutchaine(const char *s, const char *fin)
 }
 
 /*
- * Where the text of [s, fin) ends once its trailing blanks are cut; the
- * caller makes sure that s holds a byte that is not blank, where the cut
- * stops.
+ * Where the text that ends at fin ends once its trailing blanks are cut;
+ * it holds a byte that is not blank, where the cut stops.
  */
 static inline const char *
-rtrim(const char *s, const char *fin)
+rtrim(const char *fin)
 {
-	(void)s;
 	while (est(fin[-1], BLANC))
 		fin--;
 	return fin;
@@ -96,7 +89,7 @@ regler(const char *s, const char *fin, const char *vu)
 			return l;
 		}
 	}
-	l.f = fin = rtrim(s, fin);
+	l.f = fin = rtrim(fin);
 	if ((std::uintptr_t)vu < (std::uintptr_t)s) { /* nullptr too */
 		Separateur c = cherchesepar(s, fin);
 		l.sep = c.p;
@@ -128,31 +121,4 @@ static inline size_t
 rang(std::uint64_t x)
 {
 	return (unsigned)__builtin_ctzll(x);
-}
-
-/*
- * Where the first byte that bits marks in the 64-byte block at base
- * stands, or NULLE when it marks none: without a branch, as whether a
- * block holds one follows no pattern.
- */
-static inline size_t
-position(size_t base, std::uint64_t bits)
-{
-	return (base + rang(bits | 1ull << 63)) | (0 - (size_t)(bits == 0));
-}
-
-/* The k-th block of lot. */
-static inline Masques
-bloc(const Lot *lot, size_t k)
-{
-	return {lot->fins[k], lot->sigs[k], lot->hauts[k], lot->seps[k]};
-}
-
-/* The bits of m for the bytes from the o-th on (none when o is 64 or more). */
-static inline Masques
-depuis(Masques m, size_t o)
-{
-	std::uint64_t pris = o < 64 ? ~0ull << o : 0;
-
-	return {m.fins & pris, m.sigs & pris, m.hauts & pris, m.seps & pris};
 }
