@@ -1,7 +1,7 @@
 /*
- * What crosses korvum's files: the messages, the state of a run and the
- * procedures that more than one file calls (defs.h holds the sizes and
- * the types).
+ * What crosses korvum's files: the state of a run and the procedures that
+ * more than one file calls (defs.h holds the sizes and the types,
+ * messages.h the messages).
  *
  *	main.cpp	the command line, and main
  *	korvum.cpp	the run: the fatal path, the line loop, the line rules
@@ -16,23 +16,7 @@
 #pragma once
 
 #include "defs.h"
-
-/* The messages, in UTF-8; the Windows build writes them for its console. */
-inline constexpr char SYNTAXE[] =
-    "Syntaxe : \"korvum <fichier_source> <fichier_but> <séparateur>\"\n";
-inline constexpr char DEFAUT[] = "Le séparateur est un caractère blanc par "
-                                 "défaut.\n";
-inline constexpr char OUVRIRENTREE[] =
-    "Impossible d'ouvrir le fichier d'entrée!\n";
-inline constexpr char OUVRIRSORTIE[] =
-    "Impossible d'ouvrir le fichier de sortie!\n";
-inline constexpr char LIRE[] = "Impossible de lire le fichier d'entrée!\n";
-inline constexpr char ECRIRE[] = "Impossible d'écrire le fichier de sortie!\n";
-inline constexpr char MEMEFICHIER[] =
-    "Le fichier de sortie est le fichier d'entrée!\n";
-inline constexpr char PASXML[] = "Le fichier de sortie n'est pas un document "
-                                 "XML : korvum ne le remplace pas!\n";
-inline constexpr char PASDESEPAR[] = "Pas de séparateur ligne ";
+#include "messages.h"
 
 /* korvum.cpp: the state of a run, and the run. */
 extern int entree;            /* the source */

@@ -46,29 +46,6 @@ enum Sorte {
 	MAUVAISE  /* not well-formed */
 };
 
-/* Why a document is not well-formed, as the message says it. */
-enum Raison {
-	R_INFERIEUR,
-	R_ESPERLUETTE,
-	R_ENTITE,
-	R_CARACTERE,
-	R_BALISE,
-	R_DOUBLE,
-	R_INACHEVEE,
-	R_NONFERMEE,
-	R_SANSOUVRANTE,
-	R_TIRETS,
-	R_COMMENTAIRE,
-	R_CDATA,
-	R_INSTRUCTION,
-	R_PIMAL,
-	R_XML,
-	R_DECLARATION,
-	R_CROCHETS,
-	R_APRES,
-	R_RACINE
-};
-
 /* What the lexer read: where it stopped, the name it met, and why not. */
 struct Lu {
 	const char *suite;
@@ -738,27 +715,6 @@ fermer(const char *n, size_t l)
 static void
 illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 {
-	static const char *const POURQUOI[] = {
-	    "caractère < seul (à écrire &lt;)",
-	    "caractère & seul (à écrire &amp;)",
-	    "référence &%; inconnue",
-	    "référence à un caractère interdit",
-	    "balise <%> mal formée",
-	    "attribut % en double",
-	    "balise <% inachevée",
-	    "balise <%> non fermée",
-	    "balise </%> sans balise ouvrante",
-	    "-- dans un commentaire",
-	    "commentaire non fermé",
-	    "section CDATA non fermée",
-	    "instruction <?% non fermée",
-	    "instruction <?%> mal formée",
-	    "déclaration <?xml ?> en trop",
-	    "déclaration <!...> interdite dans le document",
-	    "]]> hors d'une section CDATA",
-	    "texte après la balise </SOLVARINE>",
-	    "balise </SOLVARINE> avant la fin de la liste",
-	};
 	const size_t LONG = 40;
 	char m[320], *d = m;
 	std::int64_t avant = 0;
@@ -768,17 +724,16 @@ illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 		avant = -ligneerr;
 		ligneerr = ligne;
 	}
-	const char *pre = "document illisible, ";
-	std::memcpy(d, pre, std::strlen(pre));
-	d += std::strlen(pre);
-	for (const char *s = POURQUOI[r]; *s != '\0'; s++) {
+	std::memcpy(d, DOCILLISIBLE, sizeof DOCILLISIBLE - 1);
+	d += sizeof DOCILLISIBLE - 1;
+	for (const char *s = POURQUOI[r].texte; *s != '\0'; s++) {
 		if (*s != '%') {
 			*d++ = *s;
 			continue;
 		}
 		if (l == 0) {
-			std::memcpy(d, "...", 3);
-			d += 3;
+			std::memcpy(d, COUPE, sizeof COUPE - 1);
+			d += sizeof COUPE - 1;
 		}
 		for (size_t i = 0; i < l && i < LONG; i++) {
 			auto b = (unsigned char)n[i];
@@ -795,13 +750,12 @@ illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 			}
 		}
 		if (l > LONG) {
-			std::memcpy(d, "...", 3);
-			d += 3;
+			std::memcpy(d, COUPE, sizeof COUPE - 1);
+			d += sizeof COUPE - 1;
 		}
 		if (r == R_NONFERMEE && avant > 0) {
-			const char *de = "> de la ligne ";
-			std::memcpy(d, de, std::strlen(de));
-			d += std::strlen(de);
+			std::memcpy(d, DELALIGNE, sizeof DELALIGNE - 1);
+			d += sizeof DELALIGNE - 1;
 			d = std::to_chars(d, m + sizeof m, avant).ptr;
 			s++; /* past the '>' */
 		}

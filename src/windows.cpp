@@ -27,16 +27,6 @@ static DWORD attributs;              /* with these attributes */
 static char retenus[8192];           /* warnings not yet written */
 static size_t nretenus;
 
-/*
- * What korvum.exe says, in a console of its own, before that console
- * closes: each line shorter than the 80 columns of a console window, the
- * whole in one message.
- */
-static constexpr char DOUBLECLIC[] =
-    "\n"
-    "korvum s'utilise dans une fenêtre de commandes (cmd ou PowerShell).\n"
-    "Le fichier LISEZMOI.txt, à côté de korvum.exe, explique comment.\n"
-    "Appuyez sur une touche pour fermer cette fenêtre.\n";
 static_assert(sizeof DOUBLECLIC <= 512, "message() takes 512 characters");
 
 static size_t enutf8(char *, char32_t);
