@@ -1,13 +1,15 @@
 /*
  * What crosses korvum's files: the state of a run and the procedures that
  * more than one file calls (defs.h holds the sizes and the types,
- * messages.h the messages).
+ * messages.h the messages; the types that only the reader and the lexer
+ * share stand with the lexer's procedures).
  *
  *	main.cpp	the command line, and main
  *	korvum.cpp	the run: the fatal path, the line loop, the line rules
  *	document.cpp	the document: its output buffer, records, references
  *	ecrivain.cpp	the writer: the document written out beside the run
  *	lecteur.cpp	the document as a reader reads it: what is well-formed
+ *	syntaxe.cpp	XML's spelling: names, tags, references, comments' ends
  *	source.cpp	the source: its mark, its encoding, its text
  *	codages.cpp	windows-1252's table, UTF-8 and UTF-16 decoded
  *	posix.cpp	the system, on POSIX systems
@@ -63,7 +65,44 @@ void fermerchamp();
 void suivrenous(bool);
 const char *construction(const char *, const char *);
 const char *garder(const char *, const char *, bool);
+
+/* syntaxe.cpp: XML's spelling, and what it tells the reader. */
+/* Where the reader stands between two pieces; the first two are free. */
+enum Etat {
+	CONTENU,     /* in an element's content */
+	FINI,        /* not well-formed: reported, nothing more to follow */
+	COMMENTAIRE, /* in a comment begun in an earlier piece */
+	CDATA,       /* in a CDATA section, likewise */
+	INSTRUCTION, /* in a processing instruction, likewise */
+	APRES        /* the root element is closed: blanks, comments, PIs */
+};
+
+/* What the lexer found at a '<'. */
+enum Sorte {
+	OUVRANTE,  /* a start tag */
+	BALISEFIN, /* an end tag */
+	VIDE,      /* an empty-element tag */
+	COMPLETE,  /* a whole comment, CDATA section or PI */
+	ENCOURS,   /* one of those, well-formed so far, still open at the end */
+	MAUVAISE   /* not well-formed */
+};
+
+/* What the lexer read: where it stopped, the name it met, and why not. */
+struct Lu {
+	const char *suite;
+	const char *nom;
+	size_t lnom;
+	Etat ouvert; /* for COMPLETE and ENCOURS: which kind */
+	Raison raison;
+};
+
 size_t reference(const char *, const char *);
+const char *blancsxml(const char *, const char *);
+const char *nomxml(const char *, const char *);
+Sorte lexer(const char *, const char *, bool, Lu *);
+const char *finbloc(Etat, const char *, const char *, Lu *);
+void fermerattributs();
+void *agrandir(void *, size_t *, size_t, size_t);
 
 /* source.cpp */
 void ouvrirtexte();
