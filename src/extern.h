@@ -14,6 +14,7 @@
  *	codages.cpp	windows-1252's table, UTF-8 and UTF-16 decoded
  *	posix.cpp	the system, on POSIX systems
  *	windows.cpp	the system, on Windows
+ *	console.cpp	korvum.exe's messages, and its console of its own
  */
 #pragma once
 
@@ -150,6 +151,12 @@ void verrouiller();
 void deverrouiller();
 void patienter();
 void eveiller();
+
+/* posix.cpp, or console.cpp on Windows */
 void message(const char *, size_t);
 void retenir(const char *, size_t);
 void lacher();
+
+/* console.cpp, on Windows only */
+bool consoleapart();
+void attendre();
