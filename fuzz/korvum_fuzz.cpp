@@ -41,11 +41,11 @@ static const std::string PROLOGUE =
     "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
     "<SOLVARINE TYPE=\"L\" ID_CHAMP1=\"Q\" ID_CHAMP2=\"R\">\r\n";
 static const std::string FERMANTE = "</SOLVARINE>";
-static const std::string AVERTISSEMENT = "Pas de s\xc3\xa9parateur ligne ";
-static const std::string LIGNE = "Ligne ";
+static const std::string AVERTISSEMENT = PASDESEPAR;
+static const std::string LIGNE = MESSAGELIGNE;
 static const std::string INTERDIT =
-    " : caract\xc3\xa8re interdit en XML, remplac\xc3\xa9 par U+FFFD.";
-static const std::string ILLISIBLE = " : document illisible, ";
+    std::string(JOINT) + CARINTERDIT + FINMESSAGE;
+static const std::string ILLISIBLE = std::string(JOINT) + DOCILLISIBLE;
 
 static void
 faux(const char *quoi)
@@ -474,7 +474,7 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 		if (d == std::u32string::npos)
 			continue;
 		l.erase(0, d);
-		std::string note = LIGNE + std::to_string(n) + INTERDIT + "\n";
+		std::string note = LIGNE + std::to_string(n) + INTERDIT;
 		if (l[0] == '<') {
 			std::string b = lisible(l, octets, &interdit);
 			texte += b + (lf ? "\r\n" : "");
@@ -493,7 +493,8 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 			                           : (char32_t)octet1252(sep);
 		size_t p = sep == 0 ? l.size() : l.find(cible);
 		if (p == std::u32string::npos) {
-			messages += AVERTISSEMENT + std::to_string(n) + ".\n";
+			messages +=
+			    AVERTISSEMENT + std::to_string(n) + FINMESSAGE;
 			continue;
 		}
 		std::u32string q = l.substr(0, p),
@@ -647,7 +648,7 @@ proprietes(
 			*illisible = true;
 			continue;
 		}
-		if (suite != (pas ? ".\n" : INTERDIT + "\n"))
+		if (suite != (pas ? FINMESSAGE : INTERDIT))
 			faux("a message is not one korvum writes");
 		if (n <= avant[pas ? 0 : 1])
 			faux("the line numbers of a kind of message do not "

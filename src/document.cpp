@@ -438,11 +438,8 @@ proteger(const char *s, size_t n, char *d, bool suivi, const char *signe,
 static void
 signaler()
 {
-	static const char INTERDIT[] =
-	    "caractère interdit en XML, remplacé par U+FFFD";
-
 	if (interdit)
-		avertirligne(ligne, INTERDIT, sizeof INTERDIT - 1);
+		avertirligne(ligne, CARINTERDIT, sizeof CARINTERDIT - 1);
 	interdit = false;
 }
 

@@ -1,7 +1,8 @@
 /*
- * What crosses korvum's files: the messages, the state of a run and the
- * procedures that more than one file calls (defs.h holds the sizes and
- * the types).
+ * What crosses korvum's files: the state of a run and the procedures that
+ * more than one file calls (defs.h holds the sizes and the types,
+ * messages.h the messages; the types that only the reader and the lexer
+ * share stand with the lexer's procedures).
  *
  *	main.cpp	the command line, and main
  *	korvum.cpp	the run: its state, the fatal path, messages about lines
@@ -11,32 +12,18 @@
  *	document.cpp	the document: its output buffer, records, references
  *	ecrivain.cpp	the writer: the document written out beside the run
  *	lecteur.cpp	the document as a reader reads it: what is well-formed
+ *	syntaxe.cpp	XML's spelling: names, tags, references, comments' ends
  *	source.cpp	the source: its mark, its encoding, its text
  *	codages.cpp	windows-1252's table, what a line's bytes tell
  *	decodage.cpp	UTF-8 and UTF-16 decoded, with their vector steps
  *	posix.cpp	the system, on POSIX systems
  *	windows.cpp	the system, on Windows
+ *	console.cpp	korvum.exe's messages, and its console of its own
  */
 #pragma once
 
 #include "defs.h"
-
-/* The messages, in UTF-8; the Windows build writes them for its console. */
-inline constexpr char SYNTAXE[] =
-    "Syntaxe : \"korvum <fichier_source> <fichier_but> <séparateur>\"\n";
-inline constexpr char DEFAUT[] = "Le séparateur est un caractère blanc par "
-                                 "défaut.\n";
-inline constexpr char OUVRIRENTREE[] =
-    "Impossible d'ouvrir le fichier d'entrée!\n";
-inline constexpr char OUVRIRSORTIE[] =
-    "Impossible d'ouvrir le fichier de sortie!\n";
-inline constexpr char LIRE[] = "Impossible de lire le fichier d'entrée!\n";
-inline constexpr char ECRIRE[] = "Impossible d'écrire le fichier de sortie!\n";
-inline constexpr char MEMEFICHIER[] =
-    "Le fichier de sortie est le fichier d'entrée!\n";
-inline constexpr char PASXML[] = "Le fichier de sortie n'est pas un document "
-                                 "XML : korvum ne le remplace pas!\n";
-inline constexpr char PASDESEPAR[] = "Pas de séparateur ligne ";
+#include "messages.h"
 
 /* korvum.cpp: the state of a run, and the run. */
 extern int entree;            /* the source */
@@ -115,7 +102,44 @@ void fermerchamp();
 void suivrenous(bool);
 const char *construction(const char *, const char *);
 const char *garder(const char *, const char *, bool);
+
+/* syntaxe.cpp: XML's spelling, and what it tells the reader. */
+/* Where the reader stands between two pieces; the first two are free. */
+enum Etat {
+	CONTENU,     /* in an element's content */
+	FINI,        /* not well-formed: reported, nothing more to follow */
+	COMMENTAIRE, /* in a comment begun in an earlier piece */
+	CDATA,       /* in a CDATA section, likewise */
+	INSTRUCTION, /* in a processing instruction, likewise */
+	APRES        /* the root element is closed: blanks, comments, PIs */
+};
+
+/* What the lexer found at a '<'. */
+enum Sorte {
+	OUVRANTE,  /* a start tag */
+	BALISEFIN, /* an end tag */
+	VIDE,      /* an empty-element tag */
+	COMPLETE,  /* a whole comment, CDATA section or PI */
+	ENCOURS,   /* one of those, well-formed so far, still open at the end */
+	MAUVAISE   /* not well-formed */
+};
+
+/* What the lexer read: where it stopped, the name it met, and why not. */
+struct Lu {
+	const char *suite;
+	const char *nom;
+	size_t lnom;
+	Etat ouvert; /* for COMPLETE and ENCOURS: which kind */
+	Raison raison;
+};
+
 size_t reference(const char *, const char *);
+const char *blancsxml(const char *, const char *);
+const char *nomxml(const char *, const char *);
+Sorte lexer(const char *, const char *, bool, Lu *);
+const char *finbloc(Etat, const char *, const char *, Lu *);
+void fermerattributs();
+void *agrandir(void *, size_t *, size_t, size_t);
 
 /* source.cpp */
 void ouvrirtexte();
@@ -164,6 +188,12 @@ void verrouiller();
 void deverrouiller();
 void patienter();
 void eveiller();
+
+/* posix.cpp, or console.cpp on Windows */
 void message(const char *, size_t);
 void retenir(const char *, size_t);
 void lacher();
+
+/* console.cpp, on Windows only */
+bool consoleapart();
+void attendre();

@@ -90,13 +90,13 @@ reserver(char **b, size_t *place, size_t n)
 void
 avertir()
 {
-	char m[sizeof PASDESEPAR + 24];
+	char m[sizeof PASDESEPAR + 24 + sizeof FINMESSAGE];
 	char *p = m + sizeof PASDESEPAR - 1;
 
 	std::memcpy(m, PASDESEPAR, sizeof PASDESEPAR - 1);
-	p = std::to_chars(p, m + sizeof m - 2, ligne).ptr;
-	*p++ = '.';
-	*p++ = '\n';
+	p = std::to_chars(p, m + sizeof m - sizeof FINMESSAGE, ligne).ptr;
+	std::memcpy(p, FINMESSAGE, sizeof FINMESSAGE - 1);
+	p += sizeof FINMESSAGE - 1;
 	retenir(m, (size_t)(p - m));
 }
 
@@ -107,18 +107,18 @@ avertir()
 void
 avertirligne(std::int64_t l, const char *texte, size_t n)
 {
-	static const char LIGNE[] = "Ligne ";
-	char m[sizeof LIGNE + 24 + 3 + 400 + 2];
-	char *p = m + sizeof LIGNE - 1;
+	char m[sizeof MESSAGELIGNE + 24 + sizeof JOINT + 400 +
+	       sizeof FINMESSAGE];
+	char *p = m + sizeof MESSAGELIGNE - 1;
 
 	if (n > 400)
 		n = 400;
-	std::memcpy(m, LIGNE, sizeof LIGNE - 1);
+	std::memcpy(m, MESSAGELIGNE, sizeof MESSAGELIGNE - 1);
 	p = std::to_chars(p, m + sizeof m, l).ptr;
-	std::memcpy(p, " : ", 3);
-	std::memcpy(p + 3, texte, n);
-	p += 3 + n;
-	*p++ = '.';
-	*p++ = '\n';
+	std::memcpy(p, JOINT, sizeof JOINT - 1);
+	std::memcpy(p + sizeof JOINT - 1, texte, n);
+	p += sizeof JOINT - 1 + n;
+	std::memcpy(p, FINMESSAGE, sizeof FINMESSAGE - 1);
+	p += sizeof FINMESSAGE - 1;
 	retenir(m, (size_t)(p - m));
 }

@@ -2,8 +2,8 @@
  * The system, on Windows: the arguments in Unicode, opening, reading,
  * writing and closing the two files by their Unicode names, telling
  * whether two names are one file, putting a whole document in the
- * target's place, writing a message for a console or a file, and keeping
- * open the window of a korvum.exe started by a double click.
+ * target's place (console.cpp holds what korvum.exe says, and its console
+ * of its own).
  */
 
 #include "extern.h"
@@ -24,27 +24,10 @@ static wchar_t *volatile provisoire; /* the temporary file, until placed */
 static wchar_t *cible;               /* the target's full name */
 static bool existait;                /* there was a file of that name, */
 static DWORD attributs;              /* with these attributes */
-static char retenus[8192];           /* warnings not yet written */
-static size_t nretenus;
-
-/*
- * What korvum.exe says, in a console of its own, before that console
- * closes: each line shorter than the 80 columns of a console window, the
- * whole in one message.
- */
-static constexpr char DOUBLECLIC[] =
-    "\n"
-    "korvum s'utilise dans une fenêtre de commandes (cmd ou PowerShell).\n"
-    "Le fichier LISEZMOI.txt, à côté de korvum.exe, explique comment.\n"
-    "Appuyez sur une touche pour fermer cette fenêtre.\n";
-static_assert(sizeof DOUBLECLIC <= 512, "message() takes 512 characters");
 
 static size_t enutf8(char *, char32_t);
 static char *versutf8(const wchar_t *);
 static wchar_t *versutf16(const char *);
-static bool consoleapart();
-static void attendre();
-static bool console();
 static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
@@ -130,52 +113,6 @@ versutf16(const char *a)
 	}
 	*d = L'\0';
 	return w;
-}
-
-/*
- * Whether korvum.exe runs alone in a console that shows its messages and
- * takes keys: Explorer gives a program it starts (a double click, a list
- * dropped on korvum.exe) a console of its own, which closes as soon as
- * the program ends.  From cmd, PowerShell or a batch file the shell
- * shares the console; from a script whose standard streams are files or
- * pipes there is nothing to keep open.
- */
-static bool
-consoleapart()
-{
-	DWORD liste[2], mode;
-
-	return GetConsoleProcessList(liste, 2) == 1 &&
-	       GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
-	       GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
-}
-
-/*
- * At exit, in a console of its own: say where korvum is used from, and
- * keep the window open until a key is pressed, so that what korvum said
- * can be read.  Keys typed before the question do not answer it; Shift,
- * Ctrl and Alt alone do not either, and Ctrl+C is a key like any other,
- * so that the exit status stays the run's.
- */
-static void
-attendre()
-{
-	HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
-	INPUT_RECORD e;
-	DWORD mode, n;
-
-	if (GetConsoleMode(h, &mode))
-		(void)SetConsoleMode(h, mode & ~(DWORD)ENABLE_PROCESSED_INPUT);
-	(void)FlushConsoleInputBuffer(h);
-	message(DOUBLECLIC, sizeof DOUBLECLIC - 1);
-	while (ReadConsoleInputW(h, &e, 1, &n) && n == 1) {
-		const KEY_EVENT_RECORD &t = e.Event.KeyEvent;
-		if (e.EventType == KEY_EVENT && t.bKeyDown &&
-		    t.wVirtualKeyCode != VK_SHIFT &&
-		    t.wVirtualKeyCode != VK_CONTROL &&
-		    t.wVirtualKeyCode != VK_MENU)
-			break;
-	}
 }
 
 /*
@@ -573,73 +510,4 @@ void
 eveiller()
 {
 	WakeAllConditionVariable(&reveil);
-}
-
-/*
- * Write one message in a single write, after the warnings held; nothing
- * can be done if it fails.  A console takes it in Unicode, so that it
- * reads right in any code page; a file or a pipe gets the bytes of code
- * page 850, the French console's.
- */
-void
-message(const char *m, size_t n)
-{
-	HANDLE h = (HANDLE)_get_osfhandle(canal);
-	wchar_t w[512];
-	char o[1024];
-	DWORD mode;
-	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
-
-	lacher();
-	if (console()) {
-		(void)WriteConsoleW(h, w, (DWORD)k, &mode, nullptr);
-		return;
-	}
-	k = WideCharToMultiByte(850, 0, w, k, o, sizeof o, nullptr, nullptr);
-	(void)_write(canal, o, (unsigned)k);
-}
-
-/*
- * A warning: written at once to a console, where someone watches;
- * otherwise held in code page 850 with others and written whole messages
- * at a time, so that a list with a warning a line costs no system call a
- * line.
- */
-void
-retenir(const char *m, size_t n)
-{
-	wchar_t w[512];
-	int k;
-
-	if (console()) {
-		message(m, n);
-		return;
-	}
-	k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
-	if (sizeof retenus - nretenus < 1024)
-		lacher();
-	nretenus += (size_t)WideCharToMultiByte(
-	    850, 0, w, k, retenus + nretenus, 1024, nullptr, nullptr);
-}
-
-/* Write the warnings held. */
-void
-lacher()
-{
-	if (nretenus > 0)
-		(void)_write(canal, retenus, (unsigned)nretenus);
-	nretenus = 0;
-}
-
-/* Whether standard error is a console; asked once. */
-static bool
-console()
-{
-	static int oui = -1;
-	DWORD mode;
-
-	if (oui < 0)
-		oui = GetConsoleMode((HANDLE)_get_osfhandle(canal), &mode) ? 1
-		                                                           : 0;
-	return oui == 1;
 }

@@ -85,3 +85,4 @@ seule 0 'Syntaxe : "korvum <fichier_source>' ''
 seule 1 "Impossible d'ouvrir le fichier d'entrée!" 'absente.txt a.xml'
 seule 0 'Pas de séparateur ligne 1.' "liste.txt liste.xml ';'"
 echo "$echecs console checks failed"
+[ "$echecs" -eq 0 ]

@@ -1,10 +1,12 @@
 // What the suite expects of korvum, shared by its test files: the
-// messages, the document around a body, and a table runner that converts
-// each source and compares the document, standard error and status whole.
+// messages as korvum's table spells them, the document around a body, and a
+// table runner that converts each source and compares the document, standard
+// error and status whole.
 #pragma once
 
 #include "defs.h" // korvum's buffer and window sizes
 #include "lancer.hpp"
+#include "messages.h" // and its messages
 
 #include <gtest/gtest.h>
 
@@ -12,44 +14,50 @@
 #include <string>
 #include <vector>
 
-inline const std::string SYNTAXE =
-    "Syntaxe : \"korvum <fichier_source> <fichier_but> <s" EAIGU "parateur>\"\n"
-    "Le s" EAIGU "parateur est un caract" EGRAVE "re blanc par d" EAIGU
-    "faut.\n";
-inline const std::string OUVRIRENTREE =
-    "Impossible d'ouvrir le fichier d'entr" EAIGU "e!\n";
-inline const std::string OUVRIRSORTIE =
-    "Impossible d'ouvrir le fichier de sortie!\n";
-inline const std::string LIRE =
-    "Impossible de lire le fichier d'entr" EAIGU "e!\n";
-inline const std::string ECRIRE =
-    "Impossible d'" EAIGU "crire le fichier de sortie!\n";
-inline const std::string MEMEFICHIER =
-    "Le fichier de sortie est le fichier d'entr" EAIGU "e!\n";
-inline const std::string PASXML = "Le fichier de sortie n'est pas un document "
-                                  "XML : korvum ne le remplace pas!\n";
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+// A text of korvum's table of messages as the build under test writes
+// it: in code page 850 on Windows, as a file or a pipe gets it; the UTF-8
+// of the table elsewhere.
+inline std::string
+attendu(const char *m)
+{
+#ifdef _WIN32
+	wchar_t w[1024];
+	char o[1024];
+	int k = MultiByteToWideChar(CP_UTF8, 0, m, -1, w, 1024);
+	k = WideCharToMultiByte(
+	    850, 0, w, k - 1, o, sizeof o, nullptr, nullptr);
+	return std::string(o, k);
+#else
+	return m;
+#endif
+}
+
+inline const std::string USAGE = attendu(SYNTAXE) + attendu(DEFAUT);
 
 // What korvum says of line n when the document stops being well-formed
 // there, and why; and when a forbidden character was replaced on it.
 inline std::string
 illisible(int n, const std::string &pourquoi)
 {
-	return "Ligne " + std::to_string(n) + " : document illisible, " +
-	       pourquoi + ".\n";
+	return attendu(MESSAGELIGNE) + std::to_string(n) + attendu(JOINT) +
+	       attendu(DOCILLISIBLE) + pourquoi + attendu(FINMESSAGE);
 }
 inline std::string
 nonfermee(const std::string &balise)
 {
-	return "balise <" + balise + "> non ferm" EAIGU "e";
+	std::string t = attendu(POURQUOI[R_NONFERMEE].texte);
+	return t.replace(t.find('%'), 1, balise);
 }
-inline const std::string INFERIEUR =
-    "caract" EGRAVE "re < seul (" AGRAVE " " EAIGU "crire &lt;)";
+inline const std::string INFERIEUR = attendu(POURQUOI[R_INFERIEUR].texte);
 inline std::string
 interdit(int n)
 {
-	return "Ligne " + std::to_string(n) +
-	       " : caract" EGRAVE "re interdit en XML, remplac" EAIGU
-	       " par U+FFFD.\n";
+	return attendu(MESSAGELIGNE) + std::to_string(n) + attendu(JOINT) +
+	       attendu(CARINTERDIT) + attendu(FINMESSAGE);
 }
 
 // The document korvum writes around a body, for a target whose name ends
@@ -72,8 +80,8 @@ fiche(const std::string &q, const std::string &r)
 inline std::string
 pasdesepar(int ligne)
 {
-	return "Pas de s" EAIGU "parateur ligne " + std::to_string(ligne) +
-	       ".\n";
+	return attendu(PASDESEPAR) + std::to_string(ligne) +
+	       attendu(FINMESSAGE);
 }
 
 // Each test runs in a fresh directory of its own.

@@ -23,7 +23,7 @@ TEST_F(Korvum, UsageWithFewerThanTwoArguments)
 	    std::vector<std::vector<std::string>>{{}, {"seul"}}) {
 		Issue r = lance(args);
 		EXPECT_EQ(r.statut, 0);
-		EXPECT_EQ(r.err, SYNTAXE);
+		EXPECT_EQ(r.err, USAGE);
 		EXPECT_EQ(contenu("."), std::vector<std::string>{"seul"});
 		EXPECT_EQ(lis("seul"), "a b\n");
 	}
@@ -424,13 +424,13 @@ TEST_F(Korvum, SourceThatCannotBeOpened)
 		SCOPED_TRACE(source);
 		Issue r = lance({source, "absent.xml"});
 		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, OUVRIRENTREE);
+		EXPECT_EQ(r.err, attendu(OUVRIRENTREE));
 		EXPECT_FALSE(existe("absent.xml"));
 
 		ecris("garde.xml", "contenu");
 		r = lance({source, "garde.xml", ";"});
 		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, OUVRIRENTREE);
+		EXPECT_EQ(r.err, attendu(OUVRIRENTREE));
 		EXPECT_EQ(lis("garde.xml"), "contenu");
 	}
 }
@@ -457,7 +457,7 @@ TEST_F(Korvum, TargetThatCannotBeOpened)
 		SCOPED_TRACE(but);
 		Issue r = lance({"source.txt", but});
 		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, OUVRIRSORTIE);
+		EXPECT_EQ(r.err, attendu(OUVRIRSORTIE));
 		EXPECT_EQ(lis("source.txt"), "a b\n");
 	}
 #ifdef _WIN32
@@ -498,13 +498,13 @@ TEST_F(Korvum, TargetThatIsTheSourceIsRefused)
 #endif
 		Issue r = lance({"source.txt", but, ";"});
 		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, MEMEFICHIER);
+		EXPECT_EQ(r.err, attendu(MEMEFICHIER));
 		EXPECT_EQ(lis("source.txt"), source);
 	}
 	// The link named as the source, the file itself as the target.
 	Issue r = lance({"lien-dur.txt", "source.txt", ";"});
 	EXPECT_EQ(r.statut, 1);
-	EXPECT_EQ(r.err, MEMEFICHIER);
+	EXPECT_EQ(r.err, attendu(MEMEFICHIER));
 	EXPECT_EQ(lis("source.txt"), source);
 }
 
@@ -553,7 +553,7 @@ TEST_F(Korvum, OnlyADocumentIsReplaced)
 		ecris("but.xml", c.but);
 		Issue r = lance({"source.txt", "but.xml", ";"});
 		EXPECT_EQ(r.statut, c.remplace ? 0 : 1);
-		EXPECT_EQ(r.err, c.remplace ? "" : PASXML);
+		EXPECT_EQ(r.err, c.remplace ? "" : attendu(PASXML));
 		EXPECT_EQ(lis("but.xml"),
 		    c.remplace ? document(fiche("a", "b")) : c.but);
 		EXPECT_EQ(lis("source.txt"), "a;b\n");
@@ -566,7 +566,7 @@ TEST_F(Korvum, OnlyADocumentIsReplaced)
 	ecris("vocabulaire.xml", doc);
 	Issue r = lance({"vocabulaire.xml", "vocabulaire.txt", ";"});
 	EXPECT_EQ(r.statut, 1);
-	EXPECT_EQ(r.err, PASXML);
+	EXPECT_EQ(r.err, attendu(PASXML));
 	EXPECT_EQ(lis("vocabulaire.txt"), liste);
 	EXPECT_EQ(lis("vocabulaire.xml"), doc);
 }
@@ -613,23 +613,26 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 		int statut;
 		std::string err;
 	} cas[] = {
-	    {"read fails at once", "KORVUM_PANNE_LECTURE=0", -1, 1, LIRE},
+	    {"read fails at once", "KORVUM_PANNE_LECTURE=0", -1, 1,
+	        attendu(LIRE)},
 	    {"read fails after 1000 B", "KORVUM_PANNE_LECTURE=1000", -1, 1,
-	        LIRE},
+	        attendu(LIRE)},
 	    {"read fails after 300000 B", "KORVUM_PANNE_LECTURE=300000", -1, 1,
-	        LIRE},
+	        attendu(LIRE)},
 	    {"read fails after 1000000 B", "KORVUM_PANNE_LECTURE=1000000", -1,
-	        1, LIRE},
-	    {"disk full at once", "KORVUM_PANNE_PLEIN=0", -1, 1, ECRIRE},
+	        1, attendu(LIRE)},
+	    {"disk full at once", "KORVUM_PANNE_PLEIN=0", -1, 1,
+	        attendu(ECRIRE)},
 	    {"disk full after 300000 B", "KORVUM_PANNE_PLEIN=300000", -1, 1,
-	        ECRIRE},
+	        attendu(ECRIRE)},
 	    {"disk full after 1500000 B", "KORVUM_PANNE_PLEIN=1500000", -1, 1,
-	        ECRIRE},
+	        attendu(ECRIRE)},
 	    // (The message, written to a file too, is shorter than 64 bytes.)
-	    {"file size limit at 64 B", "", 64, 1, ECRIRE},
-	    {"file size limit at 100000 B", "", 100000, 1, ECRIRE},
-	    {"close fails", "KORVUM_PANNE_FERMETURE=1", -1, 1, ECRIRE},
-	    {"rename fails", "KORVUM_PANNE_RENOMMAGE=1", -1, 1, ECRIRE},
+	    {"file size limit at 64 B", "", 64, 1, attendu(ECRIRE)},
+	    {"file size limit at 100000 B", "", 100000, 1, attendu(ECRIRE)},
+	    {"close fails", "KORVUM_PANNE_FERMETURE=1", -1, 1, attendu(ECRIRE)},
+	    {"rename fails", "KORVUM_PANNE_RENOMMAGE=1", -1, 1,
+	        attendu(ECRIRE)},
 	    {"Ctrl+C", "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGINT), -1,
 	        128 + SIGINT, ""},
 	    {"SIGTERM", "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGTERM), -1,
@@ -662,10 +665,10 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 	// warnings about the lines read before it come first.
 	Issue r = lance({"source.txt", "/dev/full", ";"});
 	EXPECT_EQ(r.statut, 1);
-	EXPECT_EQ(r.err, ECRIRE);
+	EXPECT_EQ(r.err, attendu(ECRIRE));
 	ecris("avertis.txt", "x\n" + source);
 	r = lance({"avertis.txt", "/dev/full", ";"});
-	EXPECT_EQ(r.err, pasdesepar(1) + ECRIRE);
+	EXPECT_EQ(r.err, pasdesepar(1) + attendu(ECRIRE));
 #endif
 }
 
@@ -696,7 +699,7 @@ TEST_F(Korvum, MemoryGrowsWithTheLongestLineOnly)
 	        document(corps)},
 	    // (The document of the row above stays.)
 	    {"line longer than the limit",
-	        "q;" + std::string(limite, 'r') + "\n", 1, LIRE,
+	        "q;" + std::string(limite, 'r') + "\n", 1, attendu(LIRE),
 	        document(corps)},
 	};
 	Panne memoire;
@@ -867,7 +870,7 @@ TEST_F(Korvum, LinksAndTargetsWrittenInPlace)
 		              c.lien.empty() ? "fichier.xml" : "but.xml", ";"},
 		        p);
 		EXPECT_EQ(r.statut, c.apres == doc ? 0 : 1);
-		EXPECT_EQ(r.err, c.apres == doc ? "" : ECRIRE);
+		EXPECT_EQ(r.err, c.apres == doc ? "" : attendu(ECRIRE));
 		EXPECT_EQ(lis("fichier.xml"), c.apres);
 		EXPECT_EQ(contenu("."), noms);
 		EXPECT_EQ(fs::is_symlink("but.xml"), c.lien == "-s");

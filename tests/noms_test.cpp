@@ -93,7 +93,7 @@ TEST_F(Korvum, SameFileByAUnicodeName)
 		    chemin("Ελληνικά/λέξη-lien.txt"));
 		Issue r = lance({"Ελληνικά/λέξη.txt", but, ";"});
 		EXPECT_EQ(r.statut, 1);
-		EXPECT_EQ(r.err, MEMEFICHIER);
+		EXPECT_EQ(r.err, attendu(MEMEFICHIER));
 		EXPECT_EQ(lis("Ελληνικά/λέξη.txt"), source);
 	}
 }
