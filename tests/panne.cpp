@@ -23,6 +23,8 @@
 //                             no new file;
 //   KORVUM_PANNE_ANONYME=1    openat() refuses O_TMPFILE (EOPNOTSUPP),
 //                             as file systems without unnamed files do;
+//   KORVUM_PANNE_PROC=1       linkat() finds no /proc (ENOENT), as where
+//                             none is mounted;
 //   KORVUM_PANNE_SYNC=N       from the Nth call on, fsync() and
 //                             fdatasync() fail with EIO;
 //   KORVUM_PANNE_JOURNAL=F    the calls that put a document in place are
@@ -210,6 +212,11 @@ linkat(int d, const char *de, int dv, const char *vers, int options)
 	static auto vrai = (int (*)(int, const char *, int, const char *,
 	    int))dlsym(RTLD_NEXT, "linkat");
 	noter("linkat");
+	if (std::getenv("KORVUM_PANNE_PROC") != nullptr &&
+	    std::strncmp(de, "/proc/", 6) == 0) {
+		errno = ENOENT;
+		return -1;
+	}
 	return vrai(d, de, dv, vers, options);
 }
 
