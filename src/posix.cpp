@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -26,14 +27,21 @@ static pthread_mutex_t verrou = PTHREAD_MUTEX_INITIALIZER; /* the writer's */
 static pthread_cond_t reveil = PTHREAD_COND_INITIALIZER;
 static void (*corps)();    /* what the writer's thread runs */
 static bool sortiefichier; /* the target is a regular file written in place */
-static char *provisoire;   /* the temporary file, until it takes its place */
-static char *cible;        /* the name whose file it replaces */
+static int dossier = -1;   /* the folder of the file that the target names */
+static char *cible;        /* that file's name there, while a temporary file */
+static bool anonyme;       /* stands for it, with no name yet, */
+static char provisoire[sizeof "korvum-XXXXXX.tmp"]; /* or with this one */
 static bool existait;      /* that file was there, with this status: */
 static struct stat ancien; /* its owner and mode */
 static char retenus[8192]; /* warnings not yet written */
 static size_t nretenus;
 
-static int creerprovisoire(const char *, bool);
+static char *resoudre(const char *);
+static int creerprovisoire(char *);
+static int nommer(int (*)(const char *));
+static int creer(const char *);
+static int lier(const char *);
+static int forcer(int);
 static void oublier();
 static void masquer(bool);
 static sigset_t *lesfins(sigset_t *);
@@ -121,30 +129,34 @@ debutbut(const char *nom, char *p, size_t n)
 
 /*
  * Open the target.  A regular file with a single name, or a name where
- * there is nothing yet, is written as a temporary file beside it, which
- * takes its place only once the document is whole (fermerbut), so that a
- * failure leaves it as it was; such a target must still be one that
- * could be opened for writing.  Any other target (a device, a pipe, a
- * file with several names, which a new file would part) is written in
- * place, created or emptied, and so is a target whose folder will not
- * take a temporary file.
+ * there is nothing yet, is written as a temporary file in its folder,
+ * which takes its place only once the document is whole (fermerbut), so
+ * that a failure leaves it as it was; such a target must still be one
+ * that could be opened for writing.  A symbolic link, dangling or not,
+ * is followed to the file it names, which is the one replaced or made.
+ * Any other target (a device, a pipe, a file with several names, which a
+ * new file would part) is written in place, created or emptied, and so
+ * is a target whose folder will not take a temporary file.
  */
 int
 ouvrirbut(const char *nom)
 {
 	struct stat st;
+	char *c = resoudre(nom);
 	int fd = -1;
 
-	existait = lstat(nom, &st) == 0;
-	if (!existait && errno == ENOENT && *nom != '\0')
-		fd = creerprovisoire(nom, false);
-	else if (existait && stat(nom, &ancien) == 0 &&
-	         S_ISREG(ancien.st_mode) && ancien.st_nlink == 1) {
-		if ((fd = open(nom, O_WRONLY | O_NONBLOCK | O_NOCTTY)) < 0)
+	existait = c != nullptr && stat(c, &ancien) == 0;
+	if (c != nullptr && !existait && errno == ENOENT)
+		fd = creerprovisoire(c);
+	else if (existait && S_ISREG(ancien.st_mode) && ancien.st_nlink == 1) {
+		if ((fd = open(c, O_WRONLY | O_NONBLOCK | O_NOCTTY)) < 0) {
+			std::free(c);
 			return -1;
+		}
 		(void)close(fd);
-		fd = creerprovisoire(nom, S_ISLNK(st.st_mode));
-	}
+		fd = creerprovisoire(c);
+	} else
+		std::free(c);
 	if (fd >= 0)
 		return fd;
 	fd = open(nom, O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -154,35 +166,73 @@ ouvrirbut(const char *nom)
 }
 
 /*
- * Make the temporary file that stands for the target until the document
- * is whole: korvum-XXXXXX.tmp, in the folder of the file that the target
- * names (through a symbolic link when lien), created exclusively (never
- * through a name or a link already there) and readable by its owner
- * only.  Its descriptor, or -1 when the folder will not take it.  From
- * then on, a signal that ends the run removes it first.
+ * The name of the file that nom leads to through symbolic links,
+ * allocated: each link's text, read from the link's own folder when it
+ * is relative, until a name that is no link, or where nothing is yet (a
+ * dangling link's end).  nullptr past 32 links, a loop, or when a link
+ * cannot be read.
+ */
+static char *
+resoudre(const char *nom)
+{
+	char lu[4096], *c = strdup(nom), *n, *barre;
+	struct stat st;
+	ssize_t r;
+	size_t d;
+
+	for (int k = 0;
+	     c != nullptr && lstat(c, &st) == 0 && S_ISLNK(st.st_mode); k++) {
+		r = k < 32 ? readlink(c, lu, sizeof lu) : -1;
+		barre = std::strrchr(c, '/');
+		d = r <= 0 || lu[0] == '/' || barre == nullptr
+		        ? 0
+		        : (size_t)(barre - c) + 1;
+		n = r > 0 && (size_t)r < sizeof lu
+		        ? (char *)std::malloc(d + (size_t)r + 1)
+		        : nullptr;
+		if (n != nullptr) {
+			std::memcpy(n, c, d);
+			std::memcpy(n + d, lu, (size_t)r);
+			n[d + (size_t)r] = '\0';
+		}
+		std::free(c);
+		c = n;
+	}
+	return c;
+}
+
+/*
+ * Make the temporary file that stands for the file c (allocated, taken)
+ * until the document is whole, in c's folder, which is held open for the
+ * run so that the file, its renaming and its removal stay there if the
+ * folder moves.  Where the system has them, an unnamed file (O_TMPFILE),
+ * which a killed run cannot leave behind; otherwise korvum-XXXXXX.tmp,
+ * created exclusively (never through a name or a link already there).
+ * Readable by its owner only.  Its descriptor, or -1 when the folder will
+ * not take it.  From then on, a signal that ends the run removes it
+ * first.
  */
 static int
-creerprovisoire(const char *nom, bool lien)
+creerprovisoire(char *c)
 {
-	static const char MODELE[] = "korvum-XXXXXX.tmp";
-	char *c = lien ? realpath(nom, nullptr) : strdup(nom), *t;
-	const char *barre;
-	size_t d;
-	int fd;
+	const char *barre = std::strrchr(c, '/');
+	size_t d = barre == nullptr ? 0 : (size_t)(barre - c) + 1;
+	char *nomdossier = d == 0 ? strdup(".") : strndup(c, d);
+	int fd = -1;
 
-	if (c == nullptr)
-		return -1;
-	barre = std::strrchr(c, '/');
-	d = barre == nullptr ? 0 : (size_t)(barre - c) + 1;
-	if ((t = (char *)std::malloc(d + sizeof MODELE)) == nullptr) {
-		std::free(c);
-		return -1;
-	}
-	std::memcpy(t, c, d);
-	std::memcpy(t + d, MODELE, sizeof MODELE);
+	if (nomdossier != nullptr && c[d] != '\0')
+		dossier = open(nomdossier, O_RDONLY | O_DIRECTORY);
+	std::free(nomdossier);
+	std::memmove(c, c + d, std::strlen(c + d) + 1);
 	masquer(true);
-	if ((fd = mkstemps(t, 4)) >= 0) {
-		provisoire = t;
+#ifdef O_TMPFILE
+	if (dossier >= 0)
+		anonyme = (fd = openat(
+		               dossier, ".", O_TMPFILE | O_WRONLY, 0600)) >= 0;
+#endif
+	if (dossier >= 0 && fd < 0)
+		fd = nommer(creer);
+	if (fd >= 0) {
 		cible = c;
 		for (int sig : FINS) {
 			struct sigaction sa = {}, avant;
@@ -193,25 +243,103 @@ creerprovisoire(const char *nom, bool lien)
 			    avant.sa_handler != SIG_IGN)
 				(void)sigaction(sig, &sa, nullptr);
 		}
-	}
-	masquer(false);
-	if (fd < 0) {
-		std::free(t);
+	} else
 		std::free(c);
-	}
+	masquer(false);
 	return fd;
 }
 
 /*
+ * Give the temporary file a name korvum-XXXXXX.tmp in the target's
+ * folder, by faire, which fails with EEXIST where a file has the name:
+ * a name drawn again, up to 100 times.  What faire returns (-1 when it
+ * fails); the name in provisoire when it does not.  Called while the
+ * signals that end a run are held back.
+ */
+static int
+nommer(int (*faire)(const char *))
+{
+	static const char CHIFFRES[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+	struct timespec ts = {};
+	unsigned long v;
+	int r = -1;
+
+	for (unsigned long essai = 0; essai < 100; essai++) {
+		(void)clock_gettime(CLOCK_REALTIME, &ts);
+		v = (unsigned long)getpid() * 2654435761ul ^
+		    ((unsigned long)ts.tv_nsec + essai * 7919ul);
+		std::memcpy(provisoire, "korvum-XXXXXX.tmp", sizeof provisoire);
+		for (size_t k = 0; k < 6; k++, v /= 36)
+			provisoire[7 + k] = CHIFFRES[v % 36];
+		if ((r = faire(provisoire)) >= 0 || errno != EEXIST)
+			break;
+	}
+	if (r < 0)
+		provisoire[0] = '\0';
+	return r;
+}
+
+/* Create the named temporary file t in the target's folder. */
+static int
+creer(const char *t)
+{
+	return openat(dossier, t, O_WRONLY | O_CREAT | O_EXCL, 0600);
+}
+
+/*
+ * Give the unnamed temporary file the name t in the target's folder:
+ * through /proc/self/fd, or where there is no /proc by its descriptor
+ * alone, which the system allows only a privileged user.
+ */
+static int
+lier(const char *t)
+{
+#ifdef O_TMPFILE
+	char lien[32];
+
+	(void)std::snprintf(lien, sizeof lien, "/proc/self/fd/%d", sortie);
+	if (linkat(AT_FDCWD, lien, dossier, t, AT_SYMLINK_FOLLOW) == 0)
+		return 0;
+	if (errno != ENOENT)
+		return -1;
+	return linkat(sortie, "", dossier, t, AT_EMPTY_PATH);
+#else
+	(void)t;
+	return -1;
+#endif
+}
+
+/*
+ * Force a file's data, and the size that reading them needs, to the
+ * disk, so that a crash of the system after the renaming that follows
+ * finds them there: fdatasync where the system has it, which leaves out
+ * the times.  0, or -1 when the disk fails.
+ */
+static int
+forcer(int fd)
+{
+	int r;
+
+	do
+#if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
+		r = fdatasync(fd);
+#else
+		r = fsync(fd);
+#endif
+	while (r != 0 && errno == EINTR);
+	return r;
+}
+
+/*
  * The temporary file is gone, in the target's place or removed: forget
- * its name (while the signals that end a run are held back).
+ * it (while the signals that end a run are held back).
  */
 static void
 oublier()
 {
-	std::free(provisoire);
 	std::free(cible);
-	provisoire = cible = nullptr;
+	cible = nullptr;
+	provisoire[0] = '\0';
 }
 
 /*
@@ -314,8 +442,8 @@ lesfins(sigset_t *s)
 static void
 effacer(int sig)
 {
-	if (provisoire != nullptr)
-		(void)unlink(provisoire);
+	if (provisoire[0] != '\0')
+		(void)unlinkat(dossier, provisoire, 0);
 	(void)raise(sig);
 }
 
@@ -360,9 +488,13 @@ fermer(int fd)
 /*
  * Close the target.  A temporary file first takes the owner (where the
  * user may give it) and the mode of the file it replaces, or for a new
- * target the mode that creating it would give; then, closed, it takes the
- * target's place.  False when the close or the renaming fails: the
- * temporary file is then still there, for renoncer.
+ * target the mode that creating it would give; it is forced to the disk,
+ * given a name if it has none, closed, and takes the target's place; the
+ * folder is then forced too, so that after a crash of the system the
+ * target holds either document whole.  A folder that the file system
+ * cannot force (EINVAL) is taken as it is.  False when any of it fails:
+ * a temporary file is then still there, for renoncer, unless it is the
+ * folder's that failed, when the document is in place already.
  */
 bool
 fermerbut()
@@ -370,36 +502,42 @@ fermerbut()
 	mode_t masque;
 	bool ok;
 
-	if (provisoire != nullptr && existait) {
+	if (cible == nullptr)
+		return fermer(sortie);
+	if (existait) {
 		(void)!fchown(sortie, ancien.st_uid, ancien.st_gid);
 		(void)!fchmod(sortie, ancien.st_mode & 07777);
-	} else if (provisoire != nullptr) {
+	} else {
 		masque = umask(0);
 		(void)umask(masque);
 		(void)!fchmod(sortie, 0666 & ~masque);
 	}
-	if (!fermer(sortie))
-		return false;
-	if (provisoire == nullptr)
-		return true;
+	ok = forcer(sortie) == 0;
 	masquer(true);
-	if ((ok = std::rename(provisoire, cible) == 0))
+	ok = ok && (!anonyme || nommer(lier) == 0);
+	masquer(false);
+	if (!fermer(sortie) || !ok)
+		return false;
+	masquer(true);
+	if ((ok = renameat(dossier, provisoire, dossier, cible) == 0))
 		oublier();
 	masquer(false);
-	return ok;
+	return ok && (fsync(dossier) == 0 || errno == EINVAL);
 }
 
 /*
- * Give up the document: remove the temporary file, so that the target
- * keeps what it held; empty a regular target written in place, so that no
- * half document passes for a whole one; leave a device alone.
+ * Give up the document: remove the temporary file (an unnamed one goes
+ * with its descriptor), so that the target keeps what it held; empty a
+ * regular target written in place, so that no half document passes for
+ * a whole one; leave a device alone.
  */
 void
 renoncer()
 {
-	if (provisoire != nullptr) {
+	if (cible != nullptr) {
 		masquer(true);
-		(void)unlink(provisoire);
+		if (provisoire[0] != '\0')
+			(void)unlinkat(dossier, provisoire, 0);
 		oublier();
 		masquer(false);
 	} else if (sortie >= 0 && sortiefichier)

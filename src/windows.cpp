@@ -404,19 +404,23 @@ fermer(int fd)
 }
 
 /*
- * Close the target; a temporary file, closed, then takes the target's
- * place: ReplaceFileW keeps the replaced file's attributes and security
- * (the attributes are given beforehand too, as Wine's keeps none), and a
- * new target is not put over a file that came meanwhile.  False when the
+ * Close the target; a temporary file is first forced to the disk, so
+ * that after a crash of the system the target holds either document
+ * whole, and, closed, takes the target's place: ReplaceFileW keeps the
+ * replaced file's attributes and security (the attributes are given
+ * beforehand too, as Wine's keeps none), and a new target is not put
+ * over a file that came meanwhile, and is written through to the disk.
+ * A target written in place is not forced.  False when the sync, the
  * close or the placing fails: the temporary file is then still there,
  * for renoncer.
  */
 bool
 fermerbut()
 {
-	bool ok;
+	bool ok = provisoire == nullptr ||
+	          FlushFileBuffers((HANDLE)_get_osfhandle(sortie));
 
-	if (!fermer(sortie))
+	if (!fermer(sortie) || !ok)
 		return false;
 	if (provisoire == nullptr)
 		return true;
@@ -424,7 +428,7 @@ fermerbut()
 		SetFileAttributesW(provisoire, attributs);
 	ok = existait ? ReplaceFileW(cible, provisoire, nullptr,
 	                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-	              : MoveFileExW(provisoire, cible, 0);
+	              : MoveFileExW(provisoire, cible, MOVEFILE_WRITE_THROUGH);
 	if (ok)
 		provisoire = nullptr;
 	return ok;

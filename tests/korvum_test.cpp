@@ -2,6 +2,7 @@
 // document's bytes, standard error's bytes and the exit status out.
 #include "essai.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -440,6 +441,13 @@ TEST_F(Korvum, TargetThatCannotBeOpened)
 	ecris("source.txt", "a b\n");
 	std::filesystem::create_directory("dossier");
 	std::vector<std::string> buts = {"nulle/part.xml", "dossier"};
+#ifndef _WIN32
+	// A loop of links, and a dangling link whose folder is not there.
+	std::filesystem::create_symlink("boucle.xml", "boucle.xml");
+	std::filesystem::create_symlink("nulle/part.xml", "perdu.xml");
+	buts.push_back("boucle.xml");
+	buts.push_back("perdu.xml");
+#endif
 #ifdef _WIN32
 	// A read-only document, and one that another program holds open
 	// without sharing it: both keep every byte.
@@ -593,10 +601,12 @@ TEST_F(Korvum, SameDeviceAsSourceAndTargetIsNotRefused)
 }
 
 // Whatever fails once the document is begun (a read, a write on a full
-// disk or past a file size limit, the close, the renaming that puts the
-// document in place, a signal that ends the run), the target keeps every
-// byte it had, or stays absent, and nothing else is left in its folder.
-// Faults a test machine cannot produce are injected through LD_PRELOAD.
+// disk or past a file size limit, the sync to the disk, the close, the
+// renaming that puts the document in place, a signal that ends the run),
+// the target keeps every byte it had, or stays absent, and nothing else is
+// left in its folder: with an unnamed temporary file and with a named
+// one, where the file system has no unnamed files.  Faults a test machine
+// cannot produce are injected through LD_PRELOAD.
 TEST_F(Korvum, FailedConversionKeepsTheTarget)
 {
 	POSIX_SEULEMENT("LD_PRELOAD and file size limits");
@@ -630,6 +640,7 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 	    // (The message, written to a file too, is shorter than 64 bytes.)
 	    {"file size limit at 64 B", "", 64, 1, attendu(ECRIRE)},
 	    {"file size limit at 100000 B", "", 100000, 1, attendu(ECRIRE)},
+	    {"sync fails", "KORVUM_PANNE_SYNC=1", -1, 1, attendu(ECRIRE)},
 	    {"close fails", "KORVUM_PANNE_FERMETURE=1", -1, 1, attendu(ECRIRE)},
 	    {"rename fails", "KORVUM_PANNE_RENOMMAGE=1", -1, 1,
 	        attendu(ECRIRE)},
@@ -638,10 +649,13 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 	    {"SIGTERM", "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGTERM), -1,
 	        128 + SIGTERM, ""},
 	};
+	// Over a document and with none, each with either temporary file.
 	for (const auto &c : cas)
-		for (bool avant : {true, false}) {
-			SCOPED_TRACE(
-			    c.quoi + (avant ? ", over a document" : ""));
+		for (int k = 0; k < 4; k++) {
+			const bool avant = k % 2 == 0, anonyme = k < 2;
+			SCOPED_TRACE(c.quoi +
+			             (avant ? ", over a document" : "") +
+			             (anonyme ? "" : ", no unnamed file"));
 			for (const auto &n : contenu("."))
 				if (n != "source.txt")
 					std::filesystem::remove(n);
@@ -649,6 +663,8 @@ TEST_F(Korvum, FailedConversionKeepsTheTarget)
 				ecris("but.xml", hier);
 			Panne p;
 			p.env = {"LD_PRELOAD="s + KORVUM_PANNE, c.panne};
+			if (!anonyme)
+				p.env.push_back("KORVUM_PANNE_ANONYME=1");
 			p.fsize = c.fsize;
 			Issue r = lance({"source.txt", "but.xml", ";"}, p);
 			EXPECT_EQ(r.statut, c.statut);
@@ -877,6 +893,241 @@ TEST_F(Korvum, LinksAndTargetsWrittenInPlace)
 		EXPECT_EQ(fs::hard_link_count("fichier.xml"),
 		    c.lien == "dur" ? 2u : 1u);
 	}
+#endif
+}
+
+#ifndef _WIN32
+// A list long enough for its document to be written in several blocks,
+// in source.txt; its document.
+static std::string
+longueliste()
+{
+	std::string source, corps;
+	for (int i = 0; i < 100000; i++) {
+		source += "mot" + std::to_string(i) + ";word\n";
+		corps += fiche("mot" + std::to_string(i), "word");
+	}
+	ecris("source.txt", source);
+	return document(corps);
+}
+
+// The lines of a file, in order.
+static std::vector<std::string>
+lignes(const std::string &nom)
+{
+	std::vector<std::string> v;
+	std::string t = lis(nom);
+	for (size_t i = 0, j; (j = t.find('\n', i)) != std::string::npos;
+	     i = j + 1)
+		v.push_back(t.substr(i, j - i));
+	return v;
+}
+#endif
+
+// A document takes the target's place only once it is on the disk: the
+// temporary file is forced, then named (if it had no name), then renamed
+// over the target, then the folder is forced.  A failed sync of the file
+// keeps yesterday's document; a failed sync of the folder comes after the
+// document took its place, and is reported all the same.  A target
+// written in place is not forced.
+TEST_F(Korvum, ReplacementIsForcedToTheDiskInOrder)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	namespace fs = std::filesystem;
+	using V = std::vector<std::string>;
+	const std::string hier = document(fiche("hier", "yesterday"));
+	const std::string doc = document(fiche("a", "b"));
+	const std::string F = "sync fichier", D = "sync dossier";
+	struct {
+		std::string quoi;
+		bool avant;      // a document is there,
+		std::string dur; // with this second name
+		std::string panne;
+		V journal; // the calls, in order
+		int statut;
+		std::string apres; // what d/but.xml holds
+	} cas[] = {
+	    {"new target", false, "", "", {F, "linkat", "renameat", D}, 0, doc},
+	    {"over a document", true, "", "", {F, "linkat", "renameat", D}, 0,
+	        doc},
+	    {"no /proc", true, "", "KORVUM_PANNE_PROC=1",
+	        {F, "linkat", "linkat", "renameat", D}, 0, doc},
+	    {"no unnamed file", true, "", "KORVUM_PANNE_ANONYME=1",
+	        {F, "renameat", D}, 0, doc},
+	    {"sync of the file fails", true, "", "KORVUM_PANNE_SYNC=1", {F}, 1,
+	        hier},
+	    {"sync of the file fails, no unnamed file", true, "",
+	        "KORVUM_PANNE_SYNC=1 KORVUM_PANNE_ANONYME=1", {F, "unlinkat"},
+	        1, hier},
+	    {"sync of the folder fails", true, "", "KORVUM_PANNE_SYNC=2",
+	        {F, "linkat", "renameat", D}, 1, doc},
+	    {"two names, written in place", true, "autre.xml", "", {}, 0, doc},
+	};
+	ecris("source.txt", "a;b\n");
+	fs::create_directory("d");
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		fs::remove_all("d");
+		fs::create_directory("d");
+		fs::remove("journal");
+		if (c.avant)
+			ecris("d/but.xml", hier);
+		Panne p;
+		p.env = {"LD_PRELOAD="s + KORVUM_PANNE,
+		    "KORVUM_PANNE_JOURNAL=journal"};
+		for (size_t i = 0, j; i < c.panne.size(); i = j + 1) {
+			j = std::min(c.panne.find(' ', i), c.panne.size());
+			p.env.push_back(c.panne.substr(i, j - i));
+		}
+		if (!c.dur.empty())
+			fs::create_hard_link("d/but.xml", "d/" + c.dur);
+		Issue r = lance({"source.txt", "d/but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, c.statut);
+		EXPECT_EQ(r.err, c.statut == 0 ? "" : attendu(ECRIRE));
+		EXPECT_EQ(lignes("journal"), c.journal);
+		EXPECT_EQ(lis("d/but.xml"), c.apres);
+		V restent = {"but.xml"};
+		if (!c.dur.empty())
+			restent.insert(restent.begin(), c.dur);
+		EXPECT_EQ(contenu("d"), restent);
+	}
+#endif
+}
+
+// However a run ends, killed or not, and even when its folder is renamed
+// meanwhile, the folder the target ends up in holds the target as it was
+// (or none) or the whole document, and nothing else.  Only a killed run
+// whose file system has no unnamed files leaves its temporary file.
+TEST_F(Korvum, KilledOrMovedRunLeavesNothingBehind)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	namespace fs = std::filesystem;
+	const std::string doc = longueliste();
+	const std::string hier = document(fiche("hier", "yesterday"));
+	const std::string KILL =
+	    "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGKILL);
+	struct {
+		std::string quoi;
+		bool deplace; // the folder is renamed at the first write
+		std::string panne;
+		int statut;
+		std::string err;
+	} cas[] = {
+	    {"SIGKILL", false, KILL, 128 + SIGKILL, ""},
+	    {"folder moved", true, "", 0, ""},
+	    {"folder moved, disk full", true, "KORVUM_PANNE_PLEIN=300000", 1,
+	        attendu(ECRIRE)},
+	    {"folder moved, SIGTERM", true,
+	        "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGTERM), 128 + SIGTERM,
+	        ""},
+	    {"folder moved, SIGKILL", true, KILL, 128 + SIGKILL, ""},
+	};
+	for (const auto &c : cas)
+		for (int k = 0; k < 4; k++) {
+			const bool avant = k % 2 == 0, anonyme = k < 2;
+			SCOPED_TRACE(c.quoi +
+			             (avant ? ", over a document" : "") +
+			             (anonyme ? "" : ", no unnamed file"));
+			fs::remove_all("ancien");
+			fs::remove_all("nouveau");
+			fs::create_directory("ancien");
+			if (avant)
+				ecris("ancien/but.xml", hier);
+			Panne p;
+			p.env = {"LD_PRELOAD="s + KORVUM_PANNE, c.panne};
+			if (c.deplace)
+				p.env.push_back(
+				    "KORVUM_PANNE_DOSSIER=ancien:nouveau");
+			if (!anonyme)
+				p.env.push_back("KORVUM_PANNE_ANONYME=1");
+			Issue r =
+			    lance({"source.txt", "ancien/but.xml", ";"}, p);
+			EXPECT_EQ(r.statut, c.statut);
+			EXPECT_EQ(r.err, c.err);
+			const std::string d = c.deplace ? "nouveau" : "ancien";
+			EXPECT_EQ(existe("ancien"), !c.deplace);
+			const bool fait = c.statut == 0;
+			std::vector<std::string> restent, attendus;
+			for (const auto &n : contenu(d))
+				if (n.size() == 17 &&
+				    n.starts_with("korvum-") &&
+				    n.ends_with(".tmp"))
+					restent.push_back(n);
+				else
+					attendus.push_back(n);
+			EXPECT_EQ(attendus,
+			    avant || fait ? std::vector<std::string>{"but.xml"}
+			                  : std::vector<std::string>{});
+			EXPECT_EQ(lis(d + "/but.xml"), fait    ? doc
+			                               : avant ? hier
+			                                       : "");
+			EXPECT_EQ(restent.size(),
+			    !anonyme && c.panne == KILL ? 1u : 0u);
+		}
+#endif
+}
+
+// A dangling symbolic link as the target is followed, as a link to a file
+// is, from each link's own folder: the document takes the place of the
+// file the last one names, and every link stays as it was.  A run that
+// fails or is interrupted creates nothing there.  A folder that takes no
+// temporary file has the file written in place, through the links.
+TEST_F(Korvum, DanglingLinkIsWrittenThrough)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	namespace fs = std::filesystem;
+	const std::string doc = longueliste();
+	const std::string ici = fs::current_path().string();
+	// Each chain: pairs of a link and what it holds; the last one
+	// leads to fichier.xml, in this folder.
+	const std::vector<std::vector<std::pair<std::string, std::string>>>
+	    chaines = {
+	        {{"but.xml", "fichier.xml"}},
+	        {{"but.xml", "sous/lien"}, {"sous/lien", "../fichier.xml"}},
+	        {{"but.xml", ici + "/sous/lien"}, {"sous/lien", "autre"},
+	            {"sous/autre", ici + "/fichier.xml"}},
+	    };
+	struct {
+		std::string quoi, panne;
+		int statut;
+		std::string err;
+	} cas[] = {
+	    {"finished", "", 0, ""},
+	    {"disk full", "KORVUM_PANNE_PLEIN=300000", 1, attendu(ECRIRE)},
+	    {"SIGTERM", "KORVUM_PANNE_SIGNAL=" + std::to_string(SIGTERM),
+	        128 + SIGTERM, ""},
+	    {"no temporary file", "KORVUM_PANNE_PROVISOIRE=1", 0, ""},
+	};
+	for (const auto &chaine : chaines)
+		for (const auto &c : cas) {
+			SCOPED_TRACE(c.quoi + ", " + chaine.back().second);
+			fs::remove_all("sous");
+			fs::remove("but.xml");
+			fs::remove("fichier.xml");
+			fs::create_directory("sous");
+			for (const auto &[lien, texte] : chaine)
+				fs::create_symlink(texte, lien);
+			const auto avant = contenu("."),
+			           avantsous = contenu("sous");
+			Panne p;
+			p.env = {"LD_PRELOAD="s + KORVUM_PANNE, c.panne};
+			Issue r = lance({"source.txt", "but.xml", ";"}, p);
+			EXPECT_EQ(r.statut, c.statut);
+			EXPECT_EQ(r.err, c.err);
+			for (const auto &[lien, texte] : chaine)
+				EXPECT_EQ(fs::read_symlink(lien), texte);
+			auto apres = avant;
+			if (c.statut == 0) {
+				apres.push_back("fichier.xml");
+				std::sort(apres.begin(), apres.end());
+			}
+			EXPECT_EQ(contenu("."), apres);
+			EXPECT_EQ(contenu("sous"), avantsous);
+			EXPECT_EQ(lis("fichier.xml"), c.statut == 0 ? doc : "");
+		}
 #endif
 }
 

@@ -14,17 +14,37 @@
 //   KORVUM_PANNE_SIGNAL=S     signal S comes to the process right after
 //                             the first write() to a file, as Ctrl+C in
 //                             the middle;
-//   KORVUM_PANNE_RENOMMAGE=1  rename() fails with EIO;
-//   KORVUM_PANNE_PROVISOIRE=1 mkstemps() fails with EACCES, as in a
-//                             folder that takes no new file.
+//   KORVUM_PANNE_DOSSIER=A:B  the folder A is renamed B right before
+//                             the first write() to a file, as by
+//                             someone else in the middle of the run;
+//   KORVUM_PANNE_RENOMMAGE=1  rename() and renameat() fail with EIO;
+//   KORVUM_PANNE_PROVISOIRE=1 openat() fails with EACCES where it would
+//                             create a file, as in a folder that takes
+//                             no new file;
+//   KORVUM_PANNE_ANONYME=1    openat() refuses O_TMPFILE (EOPNOTSUPP),
+//                             as file systems without unnamed files do;
+//   KORVUM_PANNE_PROC=1       linkat() finds no /proc (ENOENT), as where
+//                             none is mounted;
+//   KORVUM_PANNE_SYNC=N       from the Nth call on, fsync() and
+//                             fdatasync() fail with EIO;
+//   KORVUM_PANNE_JOURNAL=F    the calls that put a document in place are
+//                             noted in the file F, one a line, in their
+//                             order: "sync fichier", "sync dossier",
+//                             "linkat", "renameat", "rename", "unlinkat".
 // Standard streams (0 to 2) are not touched but by the first two.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 // The number in the variable, or -1 when it is not set.
 static long long
@@ -32,6 +52,49 @@ nombre(const char *variable)
 {
 	const char *v = std::getenv(variable);
 	return v != nullptr ? std::strtoll(v, nullptr, 10) : -1;
+}
+
+// Note the call quoi in the journal, with the system's own calls, so that
+// the journal goes through none of these.
+static void
+noter(const char *quoi)
+{
+	const char *f = std::getenv("KORVUM_PANNE_JOURNAL");
+	if (f == nullptr)
+		return;
+	int fd = (int)syscall(
+	    SYS_openat, AT_FDCWD, f, O_WRONLY | O_CREAT | O_APPEND, 0644);
+	(void)syscall(SYS_write, fd, quoi, std::strlen(quoi));
+	(void)syscall(SYS_write, fd, "\n", 1);
+	(void)syscall(SYS_close, fd);
+}
+
+// A sync of fd: noted, and failed with EIO when KORVUM_PANNE_SYNC says so.
+static bool
+synchro(int fd)
+{
+	static long long n = 0, panne = nombre("KORVUM_PANNE_SYNC");
+	struct stat st;
+	noter(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "sync dossier"
+	                                                 : "sync fichier");
+	if (panne > 0 && ++n >= panne) {
+		errno = EIO;
+		return false;
+	}
+	return true;
+}
+
+// Rename the folder as KORVUM_PANNE_DOSSIER says, once.
+static void
+deplacer()
+{
+	static const char *v = std::getenv("KORVUM_PANNE_DOSSIER");
+	const char *deux = v != nullptr ? std::strchr(v, ':') : nullptr;
+	if (deux == nullptr)
+		return;
+	std::string de(v, deux);
+	(void)syscall(SYS_renameat, AT_FDCWD, de.c_str(), AT_FDCWD, deux + 1);
+	v = nullptr;
 }
 
 extern "C" {
@@ -74,6 +137,8 @@ write(int fd, const void *p, size_t n)
 	static bool coupe = std::getenv("KORVUM_PANNE_EINTR") != nullptr;
 	static long long place = nombre("KORVUM_PANNE_PLEIN");
 	static int signal = (int)nombre("KORVUM_PANNE_SIGNAL");
+	if (fd > 2)
+		deplacer();
 	if (fd > 2 && coupe) {
 		coupe = false;
 		errno = EINTR;
@@ -120,6 +185,7 @@ rename(const char *de, const char *vers)
 {
 	static auto vrai =
 	    (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "rename");
+	noter("rename");
 	if (std::getenv("KORVUM_PANNE_RENOMMAGE") != nullptr) {
 		errno = EIO;
 		return -1;
@@ -128,13 +194,76 @@ rename(const char *de, const char *vers)
 }
 
 int
-mkstemps(char *modele, int suffixe)
+renameat(int d, const char *de, int dv, const char *vers)
 {
-	static auto vrai = (int (*)(char *, int))dlsym(RTLD_NEXT, "mkstemps");
-	if (std::getenv("KORVUM_PANNE_PROVISOIRE") != nullptr) {
-		errno = EACCES;
+	static auto vrai = (int (*)(int, const char *, int, const char *))dlsym(
+	    RTLD_NEXT, "renameat");
+	noter("renameat");
+	if (std::getenv("KORVUM_PANNE_RENOMMAGE") != nullptr) {
+		errno = EIO;
 		return -1;
 	}
-	return vrai(modele, suffixe);
+	return vrai(d, de, dv, vers);
+}
+
+int
+linkat(int d, const char *de, int dv, const char *vers, int options)
+{
+	static auto vrai = (int (*)(int, const char *, int, const char *,
+	    int))dlsym(RTLD_NEXT, "linkat");
+	noter("linkat");
+	if (std::getenv("KORVUM_PANNE_PROC") != nullptr &&
+	    std::strncmp(de, "/proc/", 6) == 0) {
+		errno = ENOENT;
+		return -1;
+	}
+	return vrai(d, de, dv, vers, options);
+}
+
+int
+unlinkat(int d, const char *nom, int options)
+{
+	static auto vrai =
+	    (int (*)(int, const char *, int))dlsym(RTLD_NEXT, "unlinkat");
+	noter("unlinkat");
+	return vrai(d, nom, options);
+}
+
+int
+openat(int d, const char *nom, int options, ...)
+{
+	static auto vrai =
+	    (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
+	mode_t mode = 0;
+	if ((options & O_CREAT) != 0 || (options & O_TMPFILE) == O_TMPFILE) {
+		va_list a;
+		va_start(a, options);
+		mode = (mode_t)va_arg(a, int);
+		va_end(a);
+		if (std::getenv("KORVUM_PANNE_PROVISOIRE") != nullptr) {
+			errno = EACCES;
+			return -1;
+		}
+	}
+	if ((options & O_TMPFILE) == O_TMPFILE &&
+	    std::getenv("KORVUM_PANNE_ANONYME") != nullptr) {
+		errno = EOPNOTSUPP;
+		return -1;
+	}
+	return vrai(d, nom, options, mode);
+}
+
+int
+fsync(int fd)
+{
+	static auto vrai = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+	return synchro(fd) ? vrai(fd) : -1;
+}
+
+int
+fdatasync(int fd)
+{
+	static auto vrai = (int (*)(int))dlsym(RTLD_NEXT, "fdatasync");
+	return synchro(fd) ? vrai(fd) : -1;
 }
 }
