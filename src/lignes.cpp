@@ -17,47 +17,36 @@ enum { REPRISE = 512 }; /* bytes left to the loop after a run took none */
 
 static char *tampon;    /* read buffer; grows with the longest line */
 static size_t taille;   /* its size */
-static int octetsep[2]; /* the byte that stands for separ, or -1: in a
-                           line as it is, and in one held decoded */
+static int octetsep[2]; /* separ's byte (or -1) as is, and decoded */
 
 /*
- * Where the loop stands in tampon, and what it knows of the source.  The
- * lines end at LF (a run of CRs before it is part of the line end),
- * unless the start of the text holds CRs and not a single LF: then at CR
- * and LF alike, CR LF being one.  Until the start decides, no line is
- * handled.  In a source read as it is, the lines from its first byte
- * above 127, at haut, wait until the encoding of a line that does not
- * tell is known (deciderdebut).
+ * Where the loop stands in tampon[debut, fin), the bytes not yet handled,
+ * and what it knows of the source.  The lines end at fl: LF (the CRs just
+ * before it are part of the line end), unless the start of the text holds
+ * CRs and not a single LF: then CR and LF alike, CR LF being one (saut:
+ * an LF at debut ends the line before).  Until the start decides, no line
+ * is handled; nor, in a source read as it is, the lines from its first
+ * byte above 127 (haut) until the encoding of a line that does not tell
+ * is known (connu, deciderdebut).  Runs of plain lines may be taken
+ * (clair) from reprise on; sepvu is the separator's byte for the sweep,
+ * when sepbalaye.
  */
 struct Lecture {
-	size_t debut, fin; /* the bytes not yet handled */
-	size_t haut;       /* see above; NULLE once known or when none */
-	size_t reprise;    /* where runs are tried again, after a try that
-	                      took no line */
-	char fl;           /* '\n' or '\r' once the line ends are known */
-	char sepvu;        /* the byte the sweep finds as the separator */
-	bool sepbalaye;    /* whether the separator is one it finds */
-	bool epuise;       /* nothing more to read */
-	bool connu;        /* the encoding of the lines that do not tell is
-	                      known */
-	bool saut;         /* an LF at debut ends the line before, with its
-	                      CR */
-	bool clair;        /* plain lines may go by runs */
+	size_t debut, fin, haut, reprise;
+	char fl, sepvu;
+	bool sepbalaye, epuise, connu, saut, clair;
 };
 
 /*
- * Where the sweep stands: m holds, for tampon[base, base + 64), one bit
- * for each line end not yet handled, for each byte that needs attention,
- * each byte above 127 and each separator that no handled line holds; it
- * comes from lot, swept a few blocks ahead.  sale tells that the line
- * begun holds a byte that needs attention before base; premier and
- * sepavant are where it holds its first byte above 127 and separator
- * there, or NULLE.
+ * Where the sweep stands: m holds, for tampon[base, base + 64), the bits
+ * of the line ends, signs, bytes above 127 and separators that no line
+ * handled holds; it is lot[k], of nlot blocks swept ahead.  sale tells
+ * that the line begun holds a sign before base; premier and sepavant are
+ * its first byte above 127 and separator there, or NULLE.
  */
 struct Balayage {
 	Lot lot;
-	size_t k, nlot; /* m is lot[k] as swept, of nlot */
-	size_t base;
+	size_t k, nlot, base;
 	Masques m;
 	size_t premier, sepavant;
 	bool sale;
@@ -66,10 +55,9 @@ struct Balayage {
 /*
  * A line found, before its text is read in its encoding: its bytes
  * [s, f) without its line end; its first byte above 127 at h, unless
- * ascii; its first byte that needs attention, or where it may stand, at
- * signe (f when none); its separator, where the sweep found one, at sep
- * (see regler); whether it ended at a line end; and whether, decoded,
- * its signs must be looked for again.
+ * ascii; its first sign, or where it may stand, at signe (f when none);
+ * where the sweep found its separator (see regler); whether it ended at
+ * a line end; and whether, decoded, its signs must be looked for again.
  */
 struct Trouvee {
 	const char *s, *f, *h, *signe, *sep;
