@@ -11,6 +11,7 @@
 #include "lignes.h"
 
 #include <algorithm>
+#include <cstddef>
 
 /* Where a run of plain lines stops, and why (see lignesclaires). */
 enum Arret : size_t { PRISE, AILLEURS, SIGNEES, REPRENDRE };
@@ -35,7 +36,6 @@ struct Vue {
 };
 
 static std::uint64_t apartir(const std::uint64_t *, size_t);
-static std::uint64_t vue(const std::uint64_t *, size_t);
 static bool signesclairs(const char *, std::uint64_t);
 static void voir(const char *, const Lot *, size_t, std::uint64_t, bool, Vue *);
 static bool lue(const char *, const char *, bool);
@@ -59,19 +59,28 @@ apartir(const std::uint64_t *b, size_t o)
 }
 
 /*
- * The bits of one of the arrays of a Lot, b, for the bytes from the o-th
- * on: 57 of them at least, in one read, and clear past them.  b holds a
- * word past the o-th byte's.
+ * The bits of the array of lot at k (FINS, SIGS, HAUTS or SEPS) for the
+ * bytes from the o-th on: 57 of them at least, in one read, and clear
+ * past them.  The array holds a word past the o-th byte's.  The four
+ * arrays are read from one address, at their places in the Lot.
  */
+enum Tableau : size_t {
+	FINS = offsetof(Lot, fins),
+	SIGS = offsetof(Lot, sigs),
+	HAUTS = offsetof(Lot, hauts),
+	SEPS = offsetof(Lot, seps)
+};
 static inline std::uint64_t
-vue(const std::uint64_t *b, size_t o)
+vue(const Lot *lot, Tableau k, size_t o)
 {
+	const char *a = (const char *)lot + k;
+
 	if constexpr (std::endian::native == std::endian::little) {
 		std::uint64_t w;
-		__builtin_memcpy(&w, (const char *)b + o / 8, 8);
+		__builtin_memcpy(&w, a + o / 8, 8);
 		return w >> (o % 8);
 	}
-	return apartir(b, o);
+	return apartir((const std::uint64_t *)(const void *)a, o);
 }
 
 /*
@@ -107,12 +116,12 @@ voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
     bool avecsignes, Vue *v)
 {
 	/* the line and its LF, which is no sign */
-	const std::uint64_t sigs = vue(lot->sigs, p) & (fins ^ (fins - 1));
+	const std::uint64_t sigs = vue(lot, SIGS, p) & (fins ^ (fins - 1));
 
 	v->e = v->g = p + rang(fins);
 	/* the first at or past the end is the end */
-	v->h = p + rang(vue(lot->hauts, p) | fins);
-	v->q = p + rang(vue(lot->seps, p) | fins);
+	v->h = p + rang(vue(lot, HAUTS, p) | fins);
+	v->q = p + rang(vue(lot, SEPS, p) | fins);
 	v->vus = 0;
 	v->arret = PRISE;
 	if (sigs == 0)
@@ -163,7 +172,7 @@ lignesclaires(
 	                   (avecsignes ? pireplace(64) : TAILLEFICHE + 64);
 	Arret arret = AILLEURS;
 
-	for (std::uint64_t fins; (fins = vue(lot->fins, p)) != 0;) {
+	for (std::uint64_t fins; (fins = vue(lot, FINS, p)) != 0;) {
 		Vue v;
 		voir(t, lot, p, fins, avecsignes, &v);
 		if ((arret = v.arret) != PRISE || (std::uintptr_t)d > borne ||
