@@ -169,3 +169,29 @@ octetinterne(char32_t c)
 {
 	return c >= 0x80 && c < 0xa0 ? -1 : octet1252(c);
 }
+
+/* Write c as UTF-8 at d; returns its length. */
+size_t
+enutf8(char *d, char32_t c)
+{
+	if (c < 0x80) {
+		d[0] = (char)c;
+		return 1;
+	}
+	if (c < 0x800) {
+		d[0] = (char)(0xc0 | c >> 6);
+		d[1] = (char)(0x80 | (c & 0x3f));
+		return 2;
+	}
+	if (c < 0x10000) {
+		d[0] = (char)(0xe0 | c >> 12);
+		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
+		d[2] = (char)(0x80 | (c & 0x3f));
+		return 3;
+	}
+	d[0] = (char)(0xf0 | c >> 18);
+	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
+	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
+	d[3] = (char)(0x80 | (c & 0x3f));
+	return 4;
+}

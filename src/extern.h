@@ -165,6 +165,7 @@ long sequenceutf8(const unsigned char *, const unsigned char *, int *);
 Dit classer(const char *, const char *, const char *, bool, bool);
 Jeu jeuprocesseur();
 int octetinterne(char32_t);
+size_t enutf8(char *, char32_t);
 
 /* decodage.cpp */
 extern size_t echappes; /* escapes held in the decoded text so far */

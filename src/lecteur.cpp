@@ -362,17 +362,7 @@ illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 		}
 		for (size_t i = 0; i < l && i < LONG; i++) {
 			auto b = (unsigned char)n[i];
-			char32_t c = b < 0x20 ? U'?' : car1252(b);
-			if (c < 0x80)
-				*d++ = (char)c;
-			else if (c < 0x800) {
-				*d++ = (char)(0xc0 | c >> 6);
-				*d++ = (char)(0x80 | (c & 0x3f));
-			} else {
-				*d++ = (char)(0xe0 | c >> 12);
-				*d++ = (char)(0x80 | (c >> 6 & 0x3f));
-				*d++ = (char)(0x80 | (c & 0x3f));
-			}
+			d += enutf8(d, b < 0x20 ? U'?' : car1252(b));
 		}
 		if (l > LONG) {
 			std::memcpy(d, COUPE, sizeof COUPE - 1);

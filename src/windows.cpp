@@ -25,7 +25,6 @@ static wchar_t *cible;               /* the target's full name */
 static bool existait;                /* there was a file of that name, */
 static DWORD attributs;              /* with these attributes */
 
-static size_t enutf8(char *, char32_t);
 static char *versutf8(const wchar_t *);
 static wchar_t *versutf16(const char *);
 static int ouvrir(const char *, DWORD, DWORD, int);
@@ -36,32 +35,6 @@ static DWORD WINAPI fil(void *);
 
 /* The C runtime's own Unicode argument vector, split as argv is. */
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
-
-/* Write c as UTF-8 at d; returns its length. */
-static size_t
-enutf8(char *d, char32_t c)
-{
-	if (c < 0x80) {
-		d[0] = (char)c;
-		return 1;
-	}
-	if (c < 0x800) {
-		d[0] = (char)(0xc0 | c >> 6);
-		d[1] = (char)(0x80 | (c & 0x3f));
-		return 2;
-	}
-	if (c < 0x10000) {
-		d[0] = (char)(0xe0 | c >> 12);
-		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
-		d[2] = (char)(0x80 | (c & 0x3f));
-		return 3;
-	}
-	d[0] = (char)(0xf0 | c >> 18);
-	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
-	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
-	d[3] = (char)(0x80 | (c & 0x3f));
-	return 4;
-}
 
 /*
  * A Windows name as UTF-8; a lone surrogate, which Windows names may
