@@ -200,13 +200,13 @@ dit(const std::string &s, bool fermee)
 // A line of the source as a plain reading finds it: its characters, whether
 // they are its bytes as they are (a line read in windows-1252), and
 // whether it ended at a line end.
-struct Ligne {
+struct LigneModele {
 	std::u32string t;
 	bool octets, lf;
 };
 
 // The source's lines, in their encodings, read in the plainest way.
-static std::vector<Ligne>
+static std::vector<LigneModele>
 lignes(const std::string &source)
 {
 	std::u32string t;         // the text, characters or bytes
@@ -304,12 +304,12 @@ lignes(const std::string &source)
 	if (avant == 0)
 		avant = 2;
 
-	std::vector<Ligne> l;
+	std::vector<LigneModele> l;
 	for (size_t i = 0; i < t.size();) {
 		size_t j = i;
 		while (j < t.size() && !fin(j))
 			j++;
-		Ligne x{t.substr(i, j - i), false, j < t.size()};
+		LigneModele x{t.substr(i, j - i), false, j < t.size()};
 		size_t suite = j + 1;
 		if (cr && x.lf && t[j] == '\r' && j + 1 < t.size() &&
 		    t[j + 1] == '\n')
@@ -466,7 +466,7 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 	fiches.clear();
 	*avale = false;
 	long long n = 0;
-	for (Ligne &x : lignes(source)) {
+	for (LigneModele &x : lignes(source)) {
 		std::u32string &l = x.t;
 		bool lf = x.lf, octets = x.octets, interdit = false;
 		n++;
