@@ -450,6 +450,81 @@ lu(const std::string &ecrit)
 	return s;
 }
 
+// Where the cell a spreadsheet quoted from l[0] closes: its first quote
+// that is not doubled, npos when none; *d says whether a doubled quote
+// stands before it.
+static size_t
+ferme(const std::u32string &l, bool *d)
+{
+	*d = false;
+	for (size_t k = 1; k < l.size(); k++) {
+		if (l[k] != '"')
+			continue;
+		if (k + 1 == l.size() || l[k + 1] != '"')
+			return k;
+		*d = true;
+		k++;
+	}
+	return std::u32string::npos;
+}
+
+// The text of a quoted cell, its quotes included: without them, "" as ".
+static std::u32string
+sanscitation(const std::u32string &c)
+{
+	std::u32string t;
+	for (size_t k = 1; k + 1 < c.size(); k++) {
+		t += c[k];
+		if (c[k] == '"')
+			k++;
+	}
+	return t;
+}
+
+// The fields of a line l, neither blank nor markup, its leading blanks
+// gone, as a spreadsheet's row reads: its trailing blanks cut but before a
+// TAB separator is looked for; a cell wholly between quotes (every quote
+// inside doubled) to the separator or the end, that holds the separator
+// or a doubled quote, or on a row whose every cell that is not empty is
+// quoted, read without its quotes. False when it holds no separator.
+static bool
+couper(const std::u32string &l0, char32_t sep, char32_t cible,
+    std::u32string &q, std::u32string &r)
+{
+	const size_t npos = std::u32string::npos;
+	std::u32string l = l0.substr(0, l0.find_last_not_of(U" \t\n") + 1);
+	if (sep == 0) {
+		q = l;
+		r.clear();
+		return true;
+	}
+	const std::u32string &ou = sep == '\t' ? l0 : l;
+	size_t p = ou.find(cible), c = npos;
+	const bool cellules = sep != '"';
+	bool qc = false, qt = false, rc = false, rt = false, d;
+	if (cellules && l[0] == '"' && (c = ferme(l, &d)) != npos) {
+		qt = d || l.substr(1, c - 1).find(cible) != npos;
+		if (c + 1 < ou.size() && ou[c + 1] == cible)
+			qc = true, p = c + 1;
+		else if (c + 1 == l.size() && qt)
+			qc = true, p = l.size();
+	}
+	if (p == npos)
+		return false;
+	q = ou.substr(0, p);
+	r = p + 1 <= l.size() ? l.substr(p + 1) : U"";
+	if (cellules && !r.empty() && r[0] == '"' &&
+	    ferme(r, &d) == r.size() - 1)
+		rc = true,
+		rt = d || r.substr(1, r.size() - 2).find(cible) != npos;
+	bool tous = (qc || q.empty()) && (rc || r.empty());
+	if (qc && (qt || tous))
+		q = sanscitation(q);
+	if (rc && (rt || tous))
+		r = sanscitation(r);
+	return true;
+}
+
 using Fiches = std::vector<std::pair<std::u32string, std::u32string>>;
 
 // The same conversion, read line by line in the plainest way, with the
@@ -486,19 +561,16 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 				messages += note;
 			continue;
 		}
-		l.resize(l.find_last_not_of(U" \t\n") + 1);
 		char32_t cible = sep;
 		if (octets && sep != 0)
 			cible = octet1252(sep) < 0 ? 0xffffffff
 			                           : (char32_t)octet1252(sep);
-		size_t p = sep == 0 ? l.size() : l.find(cible);
-		if (p == std::u32string::npos) {
+		std::u32string q, r;
+		if (!couper(l, sep, cible, q, r)) {
 			messages +=
 			    AVERTISSEMENT + std::to_string(n) + FINMESSAGE;
 			continue;
 		}
-		std::u32string q = l.substr(0, p),
-		               r = p < l.size() ? l.substr(p + 1) : U"";
 		std::string eq = protege(lisible(q, octets, &interdit));
 		std::string er = protege(lisible(r, octets, &interdit));
 		texte += "<F><Q>" + eq + "</Q><R>" + er + "</R></F>\r\n";

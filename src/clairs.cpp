@@ -179,7 +179,8 @@ lignesclaires(
 		    (v.h < v.e && !lue(t + p, t + v.h,
 		                      octets && (signed char)t[v.h + 1] >= 0)))
 			break;
-		Ligne l = regler(t + p, finligne(t + p, t + v.e), t + v.q);
+		Ligne l =
+		    regler(t + p, finligne(t + p, t + v.e), t + v.q, false);
 		p = v.e + 1;
 		if (l.verdict == FICHE && (!avecsignes || v.g == v.e))
 			d = fiche(d, champq(l), champr(l));

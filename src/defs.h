@@ -158,7 +158,8 @@ nonassigne(unsigned char b)
  * byte that makes a line markup, first after its blanks ('<'); and the
  * bytes that the document cannot take as they are, or that a reader
  * must look at (SIGNE): the controls XML forbids (the zero byte, which
- * ends a line's text, among them), '&', '<', ']', and the five bytes that
+ * ends a line's text, among them), '&', '<', ']', the quote that may
+ * begin a spreadsheet's cell (see citer), and the five bytes that
  * windows-1252 leaves unassigned (0x81, the escape ECH, among them).  A
  * line that holds no SIGNE is written as it stands.  The sweep's vector
  * constants are derived from this table.
@@ -179,7 +180,7 @@ inline constexpr struct Natures {
 		                 nonassigne((unsigned char)b)
 		             ? SIGNE
 		             : 0;
-	c.t[(int)'&'] = c.t[(int)']'] = SIGNE;
+	c.t[(int)'&'] = c.t[(int)']'] = c.t[(int)'"'] = SIGNE;
 	c.t[(int)'<'] = SIGNE | BALISE1;
 	c.t[(int)'\t'] = c.t[(int)' '] = BLANC;
 	c.t[(int)'\n'] = BLANC | FINLF | FINCR;

@@ -64,6 +64,16 @@ struct Trouvee {
 	bool ascii, lf, revoir;
 };
 
+/*
+ * A cell that begins with a quote, as far as the line's end: its closing
+ * quote (the first that is not doubled), or nullptr when it has none, and
+ * whether it holds a doubled quote.
+ */
+struct Cellule {
+	const char *ferme;
+	bool doublee;
+};
+
 /* What the loop found: a line, a line end that is no line, or neither. */
 enum Trouve { LIGNE, SAUTEE, RIEN };
 
@@ -85,6 +95,9 @@ static const char *sansmarque(const char *, const char *);
 static char *zero(const char *, const char *, size_t, std::uint64_t, bool);
 static bool ascii7(size_t, std::uint64_t);
 static const char *premiersigne(const char *, const char *);
+static Cellule cellule(const char *, const char *);
+static bool tient(Cellule, const char *);
+static const char *decouvrir(const char *, const char *);
 
 /*
  * Read the source in blocks and hand each line to regler, by runs of
@@ -303,7 +316,8 @@ passer(const Trouvee *t)
 		signe = echappes != avant || t->revoir ? premiersigne(d, f) : f;
 		sep = nullptr;
 	}
-	traiter(regler(d, f, sep), t->lf, signe);
+	/* a quote is a sign: a line without signs holds none */
+	traiter(regler(d, f, sep, signe < f), t->lf, signe);
 }
 
 /*
@@ -486,6 +500,87 @@ cherchesepar(const char *s, const char *fin)
 		p += LECH - 1;
 	}
 	return {nullptr, 0};
+}
+
+/*
+ * Read the line l, which regler split, for the cells a spreadsheet
+ * quoted: a field that stands wholly between quotes, from the line's
+ * text or from just after the separator to the separator or the line's
+ * end, every quote inside doubled.  Such a field is the cell it quotes
+ * when it holds the separator or a doubled quote, or when every field of
+ * the line that is not empty is quoted so (a spreadsheet's "quote all
+ * text cells"): its quotes go, each "" is ", in place, and a separator
+ * inside does not split the line.  Any other quote stays as typed.
+ * bout is where the line ends before its trailing blanks.
+ */
+void
+citer(Ligne *l, const char *bout)
+{
+	const char *lim = sepavantblancs() ? bout : l->f;
+	Cellule q = {nullptr, false}, r = {nullptr, false};
+	bool qcite = false, rcite = false;
+
+	if (separ == 0 || separ == '"')
+		return;
+	if (*l->s == '"' && (q = cellule(l->s, l->f)).ferme != nullptr) {
+		const char *apres = q.ferme + 1;
+		Separateur c = cherchesepar(apres, lim);
+		if ((qcite = c.p == apres ||
+		             (apres == l->f && tient(q, l->s)))) {
+			l->sep = c.p == apres ? c.p : l->f;
+			l->r = l->sep + c.n;
+			l->f = l->r > l->f ? l->r : l->f;
+		}
+	}
+	if (l->sep != nullptr && l->r < l->f && *l->r == '"')
+		rcite = (r = cellule(l->r, l->f)).ferme == l->f - 1;
+	/* every field that is not empty is quoted */
+	bool tous = (qcite || l->sep == l->s) && (rcite || l->r == l->f);
+	if (qcite && (tous || tient(q, l->s)))
+		l->sep = decouvrir(l->s, q.ferme);
+	if (rcite && (tous || tient(r, l->r)))
+		l->f = decouvrir(l->r, r.ferme);
+}
+
+/* The cell that begins at the quote at p, in [p, fin). */
+static Cellule
+cellule(const char *p, const char *fin)
+{
+	bool doublee = false;
+
+	for (p++; p < fin; p++) {
+		if (*p != '"')
+			continue;
+		if (p + 1 == fin || p[1] != '"')
+			return {p, doublee};
+		doublee = true;
+		p++;
+	}
+	return {nullptr, doublee};
+}
+
+/* Whether the cell c, quoted from p, holds a doubled quote or the separator. */
+static bool
+tient(Cellule c, const char *p)
+{
+	return c.doublee || cherchesepar(p + 1, c.ferme).p != nullptr;
+}
+
+/*
+ * Write the text of the cell quoted from debut to ferme in its place,
+ * from debut: without its quotes, "" as ".  Returns where it ends.  The
+ * line is the loop's own, in tampon or decoded apart.
+ */
+static const char *
+decouvrir(const char *debut, const char *ferme)
+{
+	char *d = const_cast<char *>(debut);
+
+	for (const char *p = debut + 1; p < ferme; p++) {
+		*d++ = *p;
+		p += *p == '"';
+	}
+	return d;
 }
 
 /*

@@ -30,6 +30,7 @@ struct Separateur {
 };
 
 Separateur cherchesepar(const char *, const char *);
+void citer(Ligne *, const char *);
 
 /*
  * Where the text of [s, fin) begins: past its blanks.  The byte at fin
@@ -68,18 +69,32 @@ finligne(const char *s, const char *e)
 }
 
 /*
+ * Whether the separator is looked for before a line's trailing blanks are
+ * cut: a TAB, which ends a row whose last cell a spreadsheet left empty;
+ * a space is cut first, as no editor shows it.
+ */
+static inline bool
+sepavantblancs()
+{
+	return separ == '\t';
+}
+
+/*
  * Count the line [s, fin), without its line end, and say what it gives:
  * nothing when it is blank; markup, from its first byte that is not a
- * blank, when that is '<'; otherwise, its trailing blanks cut, a record
- * split at its first separator, or a warning when it holds none.  vu,
- * unless nullptr, is where the sweep found the line's first separator:
- * before s when it stands among the leading blanks (then it is looked
- * for), at or past fin when there is none.
+ * blank, when that is '<'; otherwise a record split at its first
+ * separator (its trailing blanks cut, but for a TAB separator among them:
+ * then its R is empty), or a warning when it holds none.  vu, unless
+ * nullptr, is where the sweep found the line's first separator: before s
+ * when it stands among the leading blanks (then it is looked for), at or
+ * past fin when there is none.  A line that may hold a quote (cite) is
+ * read for the cells a spreadsheet quoted (citer).
  */
 __attribute__((always_inline)) static inline Ligne
-regler(const char *s, const char *fin, const char *vu)
+regler(const char *s, const char *fin, const char *vu, bool cite)
 {
 	Ligne l = {s, fin, vu, nullptr, FICHE};
+	const char *const bout = fin; /* before its trailing blanks */
 
 	ligne++;
 	if (s == fin || est(*s, Nature(BLANC | BALISE1))) {
@@ -91,13 +106,18 @@ regler(const char *s, const char *fin, const char *vu)
 	}
 	l.f = fin = rtrim(fin);
 	if ((std::uintptr_t)vu < (std::uintptr_t)s) { /* nullptr too */
-		Separateur c = cherchesepar(s, fin);
+		Separateur c = cherchesepar(s, sepavantblancs() ? bout : fin);
 		l.sep = c.p;
 		l.r = c.p + c.n;
-	} else if (vu >= fin)
-		l.sep = nullptr;
-	else
+		l.f = l.r > fin ? l.r : fin;
+	} else if (vu < fin)
 		l.r = vu + 1;
+	else if (vu < bout && sepavantblancs())
+		l.f = l.r = vu + 1;
+	else
+		l.sep = nullptr;
+	if (cite)
+		citer(&l, bout);
 	if (l.sep == nullptr)
 		l.verdict = SANSSEPAR;
 	return l;

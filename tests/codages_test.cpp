@@ -401,3 +401,86 @@ TEST_F(Korvum, Utf8LettersAtEveryOffset)
 		    fiche("\xe9", std::string(n, 'a')), ""});
 	convertit(cas);
 }
+
+// Lists as a spreadsheet saves them, in each encoding it saves them in: an
+// empty last cell after a TAB keeps its record, and a cell the
+// spreadsheet quoted (it holds the separator or a quote, or every cell is
+// quoted) reads as the cell; quotes a person typed stay as typed.
+TEST_F(Korvum, SpreadsheetCellsInEveryEncoding)
+{
+	struct Ligne {
+		std::string quoi, separ;
+		std::u16string source;
+		std::string corps, err; // windows-1252
+	};
+	const std::vector<Ligne> lignes = {
+	    {"a separator inside the quotes", ";", u"\"porte; fenêtre\";door",
+	        fiche("porte; fen\xeatre", "door"), ""},
+	    {"doubled quotes", ";", u"\"Il dit \"\"oui\"\"\";yes",
+	        fiche("Il dit \"oui\"", "yes"), ""},
+	    {"R quoted", ";", u"manzana;\"Es una fruta; las hay verdes...\"",
+	        fiche("manzana", "Es una fruta; las hay verdes..."), ""},
+	    {"every cell quoted", ";", u"\"chat\";\"cat\"",
+	        fiche("chat", "cat"), ""},
+	    {"every cell quoted, the last empty", ";", u"\"ours\";",
+	        fiche("ours", ""), ""},
+	    {"one cell that holds the separator", ";", u"\"a;b\"",
+	        fiche("a;b", ""), ""},
+	    {"blanks before the cell, after the line", ";", u"  \"a;b\";c  ",
+	        fiche("a;b", "c"), ""},
+	    {"a blank between the cell and the separator", ";", u"\"a;b\" ;c",
+	        fiche("\"a", "b\" ;c"), ""},
+	    {"\"\" alone is typed", ";", u"\"\";x", fiche("\"\"", "x"), ""},
+	    {"a cell of one quote", ";", u"\"\"\"\";x", fiche("\"", "x"), ""},
+	    {"a quoted third cell stays in R as typed", ";", u"a;\"b;c\";d",
+	        fiche("a", "\"b;c\";d"), ""},
+	    {"a title typed in quotes", ";", u"\"To be or not to be\";Hamlet",
+	        fiche("\"To be or not to be\"", "Hamlet"), ""},
+	    {"quotes within the text", ";", u"\"Le Chat\" est un film;x",
+	        fiche("\"Le Chat\" est un film", "x"), ""},
+	    {"quotes in both fields", ";", u"il dit \"oui\";he says \"yes\"",
+	        fiche("il dit \"oui\"", "he says \"yes\""), ""},
+	    {"a lone quote", ";", u"\";x", fiche("\"", "x"), ""},
+	    {"quotes that do not close", ";", u"\"abc;x", fiche("\"abc", "x"),
+	        ""},
+	    {"the separator is a quote", "\"", u"\"a\"\"b\"",
+	        fiche("", "a\"\"b\""), ""},
+	    {"signs in a quoted cell", ";", u"\"x < y; z\";vrai",
+	        fiche("x &lt; y; z", "vrai"), ""},
+	    {"an empty last cell after a TAB", "\t", u"ours\t",
+	        fiche("ours", ""), ""},
+	    {"TAB-separated, blanks after R cut", "\t", u"a\tb\t",
+	        fiche("a", "b"), ""},
+	    {"a TAB-separated quoted cell", "\t", u"\"a\tb\"\t\"c\"",
+	        fiche("a\tb", "c"), ""},
+	    {"a space separator is cut first", " ", u"abc  ", "",
+	        pasdesepar(1)},
+	};
+	auto cp1252 = [](const std::u16string &t) {
+		std::string s;
+		for (char16_t u : t)
+			s += char(u);
+		return s;
+	};
+	auto utf8 = [](const std::u16string &t) {
+		std::string s;
+		for (char16_t u : t)
+			if (u < 0x80)
+				s += char(u);
+			else
+				s += {char(0xc0 | u >> 6),
+				    char(0x80 | (u & 0x3f))};
+		return s;
+	};
+	for (const auto &l : lignes) {
+		const std::u16string t = l.source + u"\r\n";
+		const std::vector<std::pair<std::string, std::string>> codages =
+		    {{"windows-1252", cp1252(t)}, {"UTF-8", utf8(t)},
+		        {"UTF-8 with its mark", BOM8 + utf8(t)},
+		        {"UTF-16", utf16(t)},
+		        {"UTF-16 big-endian", utf16(t, true)}};
+		for (const auto &[nom, source] : codages)
+			convertit({{l.quoi + ", " + nom, {l.separ}, source,
+			    l.corps, l.err}});
+	}
+}

@@ -79,10 +79,14 @@ for s in utf8 utf8-bom utf16le utf16be cp1252 jointe jointe-bom utf16le-nu \
 done
 
 # Lines that made documents no reader could open: a bare & or <, Word's
-# manual line break, a stray byte windows-1252 leaves unassigned. xmllint
-# reads each as typed, the markup the user meant as markup.
+# manual line break, a stray byte windows-1252 leaves unassigned; and cells
+# a spreadsheet quoted. xmllint reads each as typed, the markup the user
+# meant as markup, a quoted cell as the cell.
 printf '%s\r\n' 'A & R man;R&D' '2 < 3;vrai' 'x <= y;<3' 'a]]>b;&eacute;' \
 	'le <b>chat</b>;&amp; &#233;' >lignes.txt
+# Cells a spreadsheet quoted, that hold the separator, quotes or a sign.
+printf '"porte; fen\352tre";door\r\n' >>lignes.txt
+printf '%s\r\n' '"Il dit ""oui""";yes' '"x < y; z";"vrai"' >>lignes.txt
 printf 'un\013deux;caf\201\r\n' >>lignes.txt
 cat >lignes-attendu.txt <<'EOF2'
 <SOLVARINE ID_CHAMP1="Q" ID_CHAMP2="R" TYPE="L">
@@ -91,6 +95,9 @@ cat >lignes-attendu.txt <<'EOF2'
 <F><Q>x &lt;= y</Q><R>&lt;3</R></F>
 <F><Q>a]]&gt;b</Q><R>&amp;eacute;</R></F>
 <F><Q>le <b>chat</b></Q><R>&amp; é</R></F>
+<F><Q>porte; fenêtre</Q><R>door</R></F>
+<F><Q>Il dit "oui"</Q><R>yes</R></F>
+<F><Q>x &lt; y; z</Q><R>vrai</R></F>
 EOF2
 # (U+FFFD for the break, U+0081 for the byte: what Windows maps it to.)
 printf '<F><Q>un\357\277\275deux</Q><R>caf\302\201</R></F>\n</SOLVARINE>\n' \
