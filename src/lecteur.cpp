@@ -1,21 +1,11 @@
 /*
- * The document as an XML reader reads it.  korvum follows what it writes
- * the way a conforming reader does: elements opened and closed in order,
- * comments, CDATA sections and processing instructions closed, references
- * that resolve without a DTD, names and attributes as XML spells them.
- * The first place where the document stops being well-formed is reported
- * once, with the source's line, since a reader refuses the whole document
- * from there.  The document is still written as the markup asks.
- *
- * It reads the pieces of the body one at a time: a markup line with its
- * line end, and the parts of a record.  Every piece begins with '<' or is
- * a field whose markup is complete (see construction), so only a comment,
- * a CDATA section or a processing instruction can run from one piece into
- * the next.  What it keeps is the names of the open elements.
- *
- * It tells the document writer which '<' and '&' of a field begin markup
- * the field completes (construction, garder), as XML's spelling
- * (syntaxe.cpp) reads them.
+ * The document as an XML reader reads it: elements opened and closed in
+ * order, comments, CDATA sections and PIs closed, references that resolve
+ * without a DTD.  The first place where it stops being well-formed is
+ * reported once, with the source's line; the document is still written.
+ * The pieces come one at a time (a markup line, the parts of a record);
+ * only a comment, CDATA section or PI can run from one into the next.
+ * It also tells the writer which '<' and '&' of a field begin markup.
  */
 
 #include "extern.h"
@@ -31,16 +21,19 @@ struct Ouvert {
 	bool nous; /* opened by korvum itself: the root, a record's tags */
 };
 
-static Etat etat, retour;      /* where the reader stands; and after */
-static std::int64_t lignebloc; /* where the open comment, ... began */
-static std::int64_t lignefin;  /* where the root element was closed */
-static bool nous;              /* the piece is korvum's own tags */
-static size_t plancher;        /* elements a field may not close */
-static bool finsource;         /* the source is over: the closing tag */
-static Ouvert *pile;           /* the open elements, the root first */
-static size_t hauteur, placepile;
-static char *noms; /* their names */
-static size_t lnoms, placenoms;
+/* Where the reader stands, and the open elements. */
+static struct {
+	Etat etat, retour;      /* where it stands; and after */
+	std::int64_t lignebloc; /* where the open comment, ... began */
+	std::int64_t lignefin;  /* where the root element was closed */
+	bool nous;              /* the piece is korvum's own tags */
+	size_t plancher;        /* elements a field may not close */
+	bool finsource;         /* the source is over: the closing tag */
+	Ouvert *pile;           /* the open elements, the root first */
+	size_t hauteur, placepile;
+	char *noms; /* their names */
+	size_t lnoms, placenoms;
+} lecteur;
 
 static const char *contenu(const char *, const char *, bool);
 static const char *apres(const char *, const char *, bool);
@@ -52,65 +45,61 @@ static void illisible(Raison, const char *, size_t, std::int64_t);
 void
 ouvrirlecteur()
 {
-	etat = CONTENU;
-	hauteur = lnoms = plancher = 0;
-	nous = true;
-	finsource = false;
+	lecteur.etat = CONTENU;
+	lecteur.hauteur = lecteur.lnoms = lecteur.plancher = 0;
+	lecteur.nous = true;
+	lecteur.finsource = false;
 	empiler("SOLVARINE", 9);
-	nous = false;
+	lecteur.nous = false;
 }
 
 /*
- * Follow the end of the document: korvum's closing tag, and whatever is
- * still open.  An element, a comment, ... left open is reported on the
- * line where it began.
+ * Follow the closing tag; what is still open is reported on the line
+ * where it began.
  */
 void
 fermerlecteur()
 {
 	static const char FIN[] = "</SOLVARINE>";
 
-	finsource = nous = true;
-	if (etat == APRES)
-		illisible(R_RACINE, nullptr, 0, lignefin);
+	lecteur.finsource = lecteur.nous = true;
+	if (lecteur.etat == APRES)
+		illisible(R_RACINE, nullptr, 0, lecteur.lignefin);
 	else
 		suivre(FIN, sizeof FIN - 1, false);
-	if (etat == COMMENTAIRE || etat == CDATA || etat == INSTRUCTION)
-		illisible(etat == COMMENTAIRE ? R_COMMENTAIRE
-		          : etat == CDATA     ? R_CDATA
-		                              : R_INSTRUCTION,
-		    nullptr, 0, lignebloc);
-	std::free(pile);
-	std::free(noms);
-	pile = nullptr;
-	noms = nullptr;
-	placepile = placenoms = 0;
+	if (lecteur.etat == COMMENTAIRE || lecteur.etat == CDATA ||
+	    lecteur.etat == INSTRUCTION)
+		illisible(lecteur.etat == COMMENTAIRE ? R_COMMENTAIRE
+		          : lecteur.etat == CDATA     ? R_CDATA
+		                                      : R_INSTRUCTION,
+		    nullptr, 0, lecteur.lignebloc);
+	std::free(lecteur.pile);
+	std::free(lecteur.noms);
+	lecteur.pile = nullptr;
+	lecteur.noms = nullptr;
+	lecteur.placepile = lecteur.placenoms = 0;
 	fermerattributs();
 }
 
 /*
- * Whether a record whose fields hold no '<', '&', ']' nor a byte that
- * becomes a reference may go by unread: the reader is in content, where
- * such a record changes nothing, or it has already given up.
+ * Whether a record that needs no attention may go by unread: in content
+ * it changes nothing, or the reader has given up.
  */
 bool
 lecteurlibre()
 {
-	return etat <= FINI;
+	return lecteur.etat <= FINI;
 }
 
-/*
- * Follow the piece [p, p + n) of the document; lf tells that a line end
- * follows it.
- */
+/* Follow the piece [p, p + n), and a line end after when lf. */
 void
 suivre(const char *p, size_t n, bool lf)
 {
 	const char *fin = p + n;
 	Lu lu;
 
-	while (p < fin && etat != FINI) {
-		switch (etat) {
+	while (p < fin && lecteur.etat != FINI) {
+		switch (lecteur.etat) {
 		case CONTENU:
 			p = contenu(p, fin, lf);
 			break;
@@ -120,13 +109,14 @@ suivre(const char *p, size_t n, bool lf)
 		case COMMENTAIRE:
 		case CDATA:
 		case INSTRUCTION:
-			if (finbloc(etat, p, fin, &lu) == nullptr)
+			if (finbloc(lecteur.etat, p, fin, &lu) == nullptr)
 				return; /* still open */
 			if (lu.suite == nullptr) {
 				illisible(lu.raison, nullptr, 0, ligne);
 				return;
 			}
-			etat = etat == CDATA ? CONTENU : retour;
+			lecteur.etat =
+			    lecteur.etat == CDATA ? CONTENU : lecteur.retour;
 			p = lu.suite;
 			break;
 		case FINI:
@@ -136,17 +126,15 @@ suivre(const char *p, size_t n, bool lf)
 }
 
 /*
- * Begin following a field of a record, the reader being in content: the
- * markup the writer keeps is handed over as it is kept (garder), and the
- * elements it opens must close in the field, as the field's own Q or R
- * element closes after it.  Returns whether the reader follows it.
+ * Begin following a field, whose kept markup garder hands over and whose
+ * elements must close in it; false when the reader is not in content.
  */
 bool
 ouvrirchamp()
 {
-	if (etat != CONTENU)
+	if (lecteur.etat != CONTENU)
 		return false;
-	plancher = hauteur;
+	lecteur.plancher = lecteur.hauteur;
 	return true;
 }
 
@@ -154,24 +142,23 @@ ouvrirchamp()
 void
 fermerchamp()
 {
-	if (etat == CONTENU && hauteur > plancher)
-		illisible(R_NONFERMEE, noms + pile[hauteur - 1].nom,
-		    pile[hauteur - 1].lnom, ligne);
-	plancher = 0;
+	if (lecteur.etat == CONTENU && lecteur.hauteur > lecteur.plancher)
+		illisible(R_NONFERMEE,
+		    lecteur.noms + lecteur.pile[lecteur.hauteur - 1].nom,
+		    lecteur.pile[lecteur.hauteur - 1].lnom, ligne);
+	lecteur.plancher = 0;
 }
 
 /* Mark the pieces that follow as korvum's own tags, or the user's. */
 void
 suivrenous(bool n)
 {
-	nous = n;
+	lecteur.nous = n;
 }
 
 /*
- * Where the markup that the field [p, fin) holds at p, a '<', ends, when
- * it is well-formed and ends in the field: a tag (whether its element is
- * closed is the reader's business), a comment, a CDATA section, a PI.
- * nullptr when the '<' is text.
+ * Where the markup at p, a '<' of the field [p, fin), ends when it is
+ * well-formed and ends in the field; nullptr when the '<' is text.
  */
 const char *
 construction(const char *p, const char *fin)
@@ -179,10 +166,7 @@ construction(const char *p, const char *fin)
 	return garder(p, fin, false);
 }
 
-/*
- * construction, and when suivi, the reader follows the markup kept, in
- * the field it follows (ouvrirchamp).
- */
+/* construction, the reader following the markup kept when suivi. */
 const char *
 garder(const char *p, const char *fin, bool suivi)
 {
@@ -191,17 +175,14 @@ garder(const char *p, const char *fin, bool suivi)
 
 	if (s == MAUVAISE || s == ENCOURS)
 		return nullptr;
-	if (suivi && etat == CONTENU && s == OUVRANTE)
+	if (suivi && lecteur.etat == CONTENU && s == OUVRANTE)
 		empiler(lu.nom, lu.lnom);
-	else if (suivi && etat == CONTENU && s == BALISEFIN)
+	else if (suivi && lecteur.etat == CONTENU && s == BALISEFIN)
 		fermer(lu.nom, lu.lnom);
 	return lu.suite;
 }
 
-/*
- * Follow content from p: text, references, markup.  Returns where the
- * reading stops: fin, or where the reader now stands elsewhere.
- */
+/* Follow content from p; return fin, or where the reader left content. */
 static const char *
 contenu(const char *p, const char *fin, bool lf)
 {
@@ -238,16 +219,16 @@ contenu(const char *p, const char *fin, bool lf)
 			break;
 		case BALISEFIN:
 			fermer(lu.nom, lu.lnom);
-			if (etat != CONTENU)
-				return etat == FINI ? fin : lu.suite;
+			if (lecteur.etat != CONTENU)
+				return lecteur.etat == FINI ? fin : lu.suite;
 			break;
 		case VIDE:
 		case COMPLETE:
 			break;
 		case ENCOURS:
-			etat = lu.ouvert;
-			retour = CONTENU;
-			lignebloc = ligne;
+			lecteur.etat = lu.ouvert;
+			lecteur.retour = CONTENU;
+			lecteur.lignebloc = ligne;
 			return fin;
 		case MAUVAISE:
 			illisible(lu.raison, lu.nom, lu.lnom, ligne);
@@ -258,10 +239,7 @@ contenu(const char *p, const char *fin, bool lf)
 	return p;
 }
 
-/*
- * Follow what comes after the root element from p: blanks, comments and
- * processing instructions only.
- */
+/* Follow what comes after the root: blanks, comments and PIs only. */
 static const char *
 apres(const char *p, const char *fin, bool lf)
 {
@@ -271,9 +249,9 @@ apres(const char *p, const char *fin, bool lf)
 		Sorte s = *p == '<' ? lexer(p, fin, lf, &lu) : MAUVAISE;
 		if ((s == COMPLETE || s == ENCOURS) && lu.ouvert != CDATA) {
 			if (s == ENCOURS) {
-				etat = lu.ouvert;
-				retour = APRES;
-				lignebloc = ligne;
+				lecteur.etat = lu.ouvert;
+				lecteur.retour = APRES;
+				lecteur.lignebloc = ligne;
 				return fin;
 			}
 			p = lu.suite;
@@ -289,53 +267,55 @@ apres(const char *p, const char *fin, bool lf)
 static void
 empiler(const char *n, size_t l)
 {
-	if (hauteur == placepile)
-		pile = (Ouvert *)agrandir(pile, &placepile, sizeof *pile, 64);
-	while (placenoms - lnoms < l)
-		noms = (char *)agrandir(noms, &placenoms, 1, 1024);
-	std::memcpy(noms + lnoms, n, l);
-	pile[hauteur++] = {lnoms, l, ligne, nous};
-	lnoms += l;
+	if (lecteur.hauteur == lecteur.placepile)
+		lecteur.pile = (Ouvert *)agrandir(
+		    lecteur.pile, &lecteur.placepile, sizeof *lecteur.pile, 64);
+	while (lecteur.placenoms - lecteur.lnoms < l)
+		lecteur.noms =
+		    (char *)agrandir(lecteur.noms, &lecteur.placenoms, 1, 1024);
+	std::memcpy(lecteur.noms + lecteur.lnoms, n, l);
+	lecteur.pile[lecteur.hauteur++] = {
+	    lecteur.lnoms, l, ligne, lecteur.nous};
+	lecteur.lnoms += l;
 }
 
 /*
- * Close the element of this name: it must be the last one opened.  When
- * it is open further down, the one above it was left open; when it is not
- * open at all, the end tag has no start.
+ * Close the element of this name, which must be the last one opened;
+ * else report what was left open above it, or an end tag with no start.
  */
 static void
 fermer(const char *n, size_t l)
 {
-	const Ouvert *o = pile + hauteur - 1;
+	const Ouvert *o = lecteur.pile + lecteur.hauteur - 1;
 
-	if (hauteur > plancher && o->lnom == l &&
-	    std::memcmp(noms + o->nom, n, l) == 0) {
-		lnoms = o->nom;
-		if (--hauteur == 0) {
-			etat = APRES;
-			lignefin = ligne;
+	if (lecteur.hauteur > lecteur.plancher && o->lnom == l &&
+	    std::memcmp(lecteur.noms + o->nom, n, l) == 0) {
+		lecteur.lnoms = o->nom;
+		if (--lecteur.hauteur == 0) {
+			lecteur.etat = APRES;
+			lecteur.lignefin = ligne;
 		}
 		return;
 	}
 	bool plusbas = false;
-	for (size_t i = 0; i + 1 < hauteur; i++)
-		if (pile[i].lnom == l &&
-		    std::memcmp(noms + pile[i].nom, n, l) == 0)
+	for (size_t i = 0; i + 1 < lecteur.hauteur; i++)
+		if (lecteur.pile[i].lnom == l &&
+		    std::memcmp(lecteur.noms + lecteur.pile[i].nom, n, l) == 0)
 			plusbas = true;
-	/* An end tag in a field, whose element the field did not open, or
-	 * inside a record that korvum opened: it has no start there.
-	 * Otherwise, what is left open above it. */
-	if (hauteur == plancher || !plusbas || (o->nous && !nous))
+	/* in a field, or in korvum's record, not opened there: no start */
+	if (lecteur.hauteur == lecteur.plancher || !plusbas ||
+	    (o->nous && !lecteur.nous))
 		illisible(R_SANSOUVRANTE, n, l, ligne);
 	else
-		illisible(R_NONFERMEE, noms + o->nom, o->lnom,
-		    finsource || o->ligne == ligne ? o->ligne : -o->ligne);
+		illisible(R_NONFERMEE, lecteur.noms + o->nom, o->lnom,
+		    lecteur.finsource || o->ligne == ligne ? o->ligne
+		                                           : -o->ligne);
 }
 
 /*
- * Report the document as not well-formed, once, on line l (or, when l is
- * negative, on this line, about an element opened on line -l), with the
- * name n of the markup at fault, in windows-1252, shortened if long.
+ * Report the document not well-formed, on line ligneerr (when negative,
+ * on this line, of an element opened on -ligneerr), with the name [n,
+ * n + l) at fault, shortened if long.
  */
 static void
 illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
@@ -344,7 +324,7 @@ illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 	char m[320], *d = m;
 	std::int64_t avant = 0;
 
-	etat = FINI;
+	lecteur.etat = FINI;
 	if (ligneerr < 0) {
 		avant = -ligneerr;
 		ligneerr = ligne;
