@@ -21,19 +21,16 @@ struct Ouvert {
 	bool nous; /* opened by korvum itself: the root, a record's tags */
 };
 
-/* Where the reader stands, and the open elements. */
-static struct {
-	Etat etat, retour;      /* where it stands; and after */
-	std::int64_t lignebloc; /* where the open comment, ... began */
-	std::int64_t lignefin;  /* where the root element was closed */
-	bool nous;              /* the piece is korvum's own tags */
-	size_t plancher;        /* elements a field may not close */
-	bool finsource;         /* the source is over: the closing tag */
-	Ouvert *pile;           /* the open elements, the root first */
-	size_t hauteur, placepile;
-	char *noms; /* their names */
-	size_t lnoms, placenoms;
-} lecteur;
+static Etat etat, retour;      /* where the reader stands; and after */
+static std::int64_t lignebloc; /* where the open comment, ... began */
+static std::int64_t lignefin;  /* where the root element was closed */
+static bool nous;              /* the piece is korvum's own tags */
+static size_t plancher;        /* elements a field may not close */
+static bool finsource;         /* the source is over: the closing tag */
+static Ouvert *pile;           /* the open elements, the root first */
+static size_t hauteur, placepile;
+static char *noms; /* their names */
+static size_t lnoms, placenoms;
 
 static const char *contenu(const char *, const char *, bool);
 static const char *apres(const char *, const char *, bool);
@@ -45,12 +42,12 @@ static void illisible(Raison, const char *, size_t, std::int64_t);
 void
 ouvrirlecteur()
 {
-	lecteur.etat = CONTENU;
-	lecteur.hauteur = lecteur.lnoms = lecteur.plancher = 0;
-	lecteur.nous = true;
-	lecteur.finsource = false;
+	etat = CONTENU;
+	hauteur = lnoms = plancher = 0;
+	nous = true;
+	finsource = false;
 	empiler("SOLVARINE", 9);
-	lecteur.nous = false;
+	nous = false;
 }
 
 /*
@@ -62,22 +59,21 @@ fermerlecteur()
 {
 	static const char FIN[] = "</SOLVARINE>";
 
-	lecteur.finsource = lecteur.nous = true;
-	if (lecteur.etat == APRES)
-		illisible(R_RACINE, nullptr, 0, lecteur.lignefin);
+	finsource = nous = true;
+	if (etat == APRES)
+		illisible(R_RACINE, nullptr, 0, lignefin);
 	else
 		suivre(FIN, sizeof FIN - 1, false);
-	if (lecteur.etat == COMMENTAIRE || lecteur.etat == CDATA ||
-	    lecteur.etat == INSTRUCTION)
-		illisible(lecteur.etat == COMMENTAIRE ? R_COMMENTAIRE
-		          : lecteur.etat == CDATA     ? R_CDATA
-		                                      : R_INSTRUCTION,
-		    nullptr, 0, lecteur.lignebloc);
-	std::free(lecteur.pile);
-	std::free(lecteur.noms);
-	lecteur.pile = nullptr;
-	lecteur.noms = nullptr;
-	lecteur.placepile = lecteur.placenoms = 0;
+	if (etat == COMMENTAIRE || etat == CDATA || etat == INSTRUCTION)
+		illisible(etat == COMMENTAIRE ? R_COMMENTAIRE
+		          : etat == CDATA     ? R_CDATA
+		                              : R_INSTRUCTION,
+		    nullptr, 0, lignebloc);
+	std::free(pile);
+	std::free(noms);
+	pile = nullptr;
+	noms = nullptr;
+	placepile = placenoms = 0;
 	fermerattributs();
 }
 
@@ -88,7 +84,7 @@ fermerlecteur()
 bool
 lecteurlibre()
 {
-	return lecteur.etat <= FINI;
+	return etat <= FINI;
 }
 
 /* Follow the piece [p, p + n), and a line end after when lf. */
@@ -98,8 +94,8 @@ suivre(const char *p, size_t n, bool lf)
 	const char *fin = p + n;
 	Lu lu;
 
-	while (p < fin && lecteur.etat != FINI) {
-		switch (lecteur.etat) {
+	while (p < fin && etat != FINI) {
+		switch (etat) {
 		case CONTENU:
 			p = contenu(p, fin, lf);
 			break;
@@ -109,14 +105,13 @@ suivre(const char *p, size_t n, bool lf)
 		case COMMENTAIRE:
 		case CDATA:
 		case INSTRUCTION:
-			if (finbloc(lecteur.etat, p, fin, &lu) == nullptr)
+			if (finbloc(etat, p, fin, &lu) == nullptr)
 				return; /* still open */
 			if (lu.suite == nullptr) {
 				illisible(lu.raison, nullptr, 0, ligne);
 				return;
 			}
-			lecteur.etat =
-			    lecteur.etat == CDATA ? CONTENU : lecteur.retour;
+			etat = etat == CDATA ? CONTENU : retour;
 			p = lu.suite;
 			break;
 		case FINI:
@@ -132,9 +127,9 @@ suivre(const char *p, size_t n, bool lf)
 bool
 ouvrirchamp()
 {
-	if (lecteur.etat != CONTENU)
+	if (etat != CONTENU)
 		return false;
-	lecteur.plancher = lecteur.hauteur;
+	plancher = hauteur;
 	return true;
 }
 
@@ -142,18 +137,17 @@ ouvrirchamp()
 void
 fermerchamp()
 {
-	if (lecteur.etat == CONTENU && lecteur.hauteur > lecteur.plancher)
-		illisible(R_NONFERMEE,
-		    lecteur.noms + lecteur.pile[lecteur.hauteur - 1].nom,
-		    lecteur.pile[lecteur.hauteur - 1].lnom, ligne);
-	lecteur.plancher = 0;
+	if (etat == CONTENU && hauteur > plancher)
+		illisible(R_NONFERMEE, noms + pile[hauteur - 1].nom,
+		    pile[hauteur - 1].lnom, ligne);
+	plancher = 0;
 }
 
 /* Mark the pieces that follow as korvum's own tags, or the user's. */
 void
 suivrenous(bool n)
 {
-	lecteur.nous = n;
+	nous = n;
 }
 
 /*
@@ -175,9 +169,9 @@ garder(const char *p, const char *fin, bool suivi)
 
 	if (s == MAUVAISE || s == ENCOURS)
 		return nullptr;
-	if (suivi && lecteur.etat == CONTENU && s == OUVRANTE)
+	if (suivi && etat == CONTENU && s == OUVRANTE)
 		empiler(lu.nom, lu.lnom);
-	else if (suivi && lecteur.etat == CONTENU && s == BALISEFIN)
+	else if (suivi && etat == CONTENU && s == BALISEFIN)
 		fermer(lu.nom, lu.lnom);
 	return lu.suite;
 }
@@ -219,16 +213,16 @@ contenu(const char *p, const char *fin, bool lf)
 			break;
 		case BALISEFIN:
 			fermer(lu.nom, lu.lnom);
-			if (lecteur.etat != CONTENU)
-				return lecteur.etat == FINI ? fin : lu.suite;
+			if (etat != CONTENU)
+				return etat == FINI ? fin : lu.suite;
 			break;
 		case VIDE:
 		case COMPLETE:
 			break;
 		case ENCOURS:
-			lecteur.etat = lu.ouvert;
-			lecteur.retour = CONTENU;
-			lecteur.lignebloc = ligne;
+			etat = lu.ouvert;
+			retour = CONTENU;
+			lignebloc = ligne;
 			return fin;
 		case MAUVAISE:
 			illisible(lu.raison, lu.nom, lu.lnom, ligne);
@@ -249,9 +243,9 @@ apres(const char *p, const char *fin, bool lf)
 		Sorte s = *p == '<' ? lexer(p, fin, lf, &lu) : MAUVAISE;
 		if ((s == COMPLETE || s == ENCOURS) && lu.ouvert != CDATA) {
 			if (s == ENCOURS) {
-				lecteur.etat = lu.ouvert;
-				lecteur.retour = APRES;
-				lecteur.lignebloc = ligne;
+				etat = lu.ouvert;
+				retour = APRES;
+				lignebloc = ligne;
 				return fin;
 			}
 			p = lu.suite;
@@ -267,16 +261,13 @@ apres(const char *p, const char *fin, bool lf)
 static void
 empiler(const char *n, size_t l)
 {
-	if (lecteur.hauteur == lecteur.placepile)
-		lecteur.pile = (Ouvert *)agrandir(
-		    lecteur.pile, &lecteur.placepile, sizeof *lecteur.pile, 64);
-	while (lecteur.placenoms - lecteur.lnoms < l)
-		lecteur.noms =
-		    (char *)agrandir(lecteur.noms, &lecteur.placenoms, 1, 1024);
-	std::memcpy(lecteur.noms + lecteur.lnoms, n, l);
-	lecteur.pile[lecteur.hauteur++] = {
-	    lecteur.lnoms, l, ligne, lecteur.nous};
-	lecteur.lnoms += l;
+	if (hauteur == placepile)
+		pile = (Ouvert *)agrandir(pile, &placepile, sizeof *pile, 64);
+	while (placenoms - lnoms < l)
+		noms = (char *)agrandir(noms, &placenoms, 1, 1024);
+	std::memcpy(noms + lnoms, n, l);
+	pile[hauteur++] = {lnoms, l, ligne, nous};
+	lnoms += l;
 }
 
 /*
@@ -286,30 +277,28 @@ empiler(const char *n, size_t l)
 static void
 fermer(const char *n, size_t l)
 {
-	const Ouvert *o = lecteur.pile + lecteur.hauteur - 1;
+	const Ouvert *o = pile + hauteur - 1;
 
-	if (lecteur.hauteur > lecteur.plancher && o->lnom == l &&
-	    std::memcmp(lecteur.noms + o->nom, n, l) == 0) {
-		lecteur.lnoms = o->nom;
-		if (--lecteur.hauteur == 0) {
-			lecteur.etat = APRES;
-			lecteur.lignefin = ligne;
+	if (hauteur > plancher && o->lnom == l &&
+	    std::memcmp(noms + o->nom, n, l) == 0) {
+		lnoms = o->nom;
+		if (--hauteur == 0) {
+			etat = APRES;
+			lignefin = ligne;
 		}
 		return;
 	}
 	bool plusbas = false;
-	for (size_t i = 0; i + 1 < lecteur.hauteur; i++)
-		if (lecteur.pile[i].lnom == l &&
-		    std::memcmp(lecteur.noms + lecteur.pile[i].nom, n, l) == 0)
+	for (size_t i = 0; i + 1 < hauteur; i++)
+		if (pile[i].lnom == l &&
+		    std::memcmp(noms + pile[i].nom, n, l) == 0)
 			plusbas = true;
 	/* in a field, or in korvum's record, not opened there: no start */
-	if (lecteur.hauteur == lecteur.plancher || !plusbas ||
-	    (o->nous && !lecteur.nous))
+	if (hauteur == plancher || !plusbas || (o->nous && !nous))
 		illisible(R_SANSOUVRANTE, n, l, ligne);
 	else
-		illisible(R_NONFERMEE, lecteur.noms + o->nom, o->lnom,
-		    lecteur.finsource || o->ligne == ligne ? o->ligne
-		                                           : -o->ligne);
+		illisible(R_NONFERMEE, noms + o->nom, o->lnom,
+		    finsource || o->ligne == ligne ? o->ligne : -o->ligne);
 }
 
 /*
@@ -324,7 +313,7 @@ illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 	char m[320], *d = m;
 	std::int64_t avant = 0;
 
-	lecteur.etat = FINI;
+	etat = FINI;
 	if (ligneerr < 0) {
 		avant = -ligneerr;
 		ligneerr = ligne;
