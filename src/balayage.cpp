@@ -1,10 +1,8 @@
 /*
- * The sweep: the read buffer looked through 64 bytes at a time, its line
- * ends, the bytes that need attention, the bytes above 127 and an ASCII
- * separator each put as one bit a byte, and the searches of one byte
- * that the line loop makes.  Each vector step stands beside the plain
- * loop that does the same, and jeu chooses among them; their constants
- * come from the classes of defs.h.
+ * The sweep: 64 bytes at a time into masks, a bit a byte (line ends, bytes
+ * that need attention, above 127, an ASCII separator), and the searches of
+ * one byte.  Each vector step beside its plain twin, chosen by jeu, its
+ * constants derived from defs.h.
  */
 
 #include "extern.h"
@@ -68,11 +66,9 @@ static constexpr Octets SIGNESHAUTS = octetsde(SIGNE, 0x20, 256);
 #endif
 
 /*
- * SSSE3 and AVX2 look up the classes of a byte that needs attention by
- * its low and by its high half, a bit a class: it needs attention when
- * the two share a bit.  Each set of low halves that some high half takes
- * is a class of its own; no class uses the high bit, so that a byte's
- * classes saturated with 0x7F have it set when it needs attention.
+ * SSSE3 and AVX2 look up a byte's classes by its low and its high half: it
+ * needs attention when both share a bit.  No class uses the high bit, so
+ * that adding 0x7F, saturated, sets it then.
  */
 static constexpr struct ClassesSignes {
 	alignas(32) unsigned char bas[32]; /* the table twice, for AVX2 */
@@ -103,13 +99,10 @@ static constexpr struct ClassesSignes {
 static_assert(MOITIES.n <= 7, "a class of signs past the seventh");
 
 /*
- * Sweep the bytes from p, 64 at a time, into lot: the line ends (LF, and
- * CR too when cr), the bytes that need attention, the bytes above 127,
- * and the bytes sep (the separator's when it is ASCII).  Sweeps the
- * blocks that begin before fin, LOT at most and one at least, returns how
- * many, n, and leaves the n-th clear; the last may look at up to 63 bytes
- * past fin.  A few blocks in a go keep the sweep's constants in
- * registers.
+ * Sweep from p into lot the blocks of 64 that begin before fin (1 to LOT,
+ * in a go to keep the constants in registers): line ends (CR too when cr),
+ * bytes that need attention, above 127, and sep.  Returns their number n,
+ * the n-th left clear; reads up to 63 bytes past fin.
  */
 size_t
 balayer(const char *p, const char *fin, bool cr, char sep, Lot *lot)
@@ -277,10 +270,8 @@ classesavx2(__m256i v)
 }
 
 /*
- * balayerssse3, with AVX2: the same classes, 32 bytes a step, each
- * step's bits put as they come as the low or the high half of its
- * block's words (x86 is little-endian).  CRs are looked for only when
- * they end lines (cr).
+ * balayerssse3 with AVX2, 32 bytes a step, each the low or high half of
+ * its block's words; CRs only when cr.
  */
 __attribute__((target("avx2"), always_inline)) static inline void
 moitiesavx2(const char *p, bool cr, char sep, Lot *lot, size_t n)
@@ -329,9 +320,8 @@ egaux(const char *p, __m256i c)
 }
 
 /*
- * cherchebloc with AVX2: 256 bytes in eight steps while more than 192
- * are left (which looks at no more than 63 bytes past fin), the rest by
- * cherche, once a block.
+ * cherchebloc with AVX2: 256 bytes a go while more than 192 are left (so
+ * no more than 63 past fin), the rest by cherche.
  */
 __attribute__((target("avx2"))) static const char *
 cherchebloc2(const char *p, const char *fin, int c)
@@ -361,10 +351,8 @@ signesavx2(const char *p)
 #endif
 
 /*
- * The first byte c in [p, fin), or nullptr: memchr, inlined for the short
- * spans of a line, 32 bytes a step so that most lines take one.  The last
- * step may look at up to 31 bytes past fin, which the buffer's margin
- * holds.
+ * The first byte c in [p, fin), or nullptr: memchr inlined for a line's
+ * short spans, 32 bytes a step; reads up to 31 past fin, in the margin.
  */
 const char *
 cherche(const char *p, const char *fin, int c)
@@ -390,10 +378,8 @@ cherche(const char *p, const char *fin, int c)
 }
 
 /*
- * The first byte c in [p, fin), or nullptr, for a whole block read: 64
- * bytes a step, that may look at up to 63 bytes past fin.  The C
- * runtime's memchr is not used on the way of every byte: some go one byte
- * at a time.
+ * cherche for a whole block, 64 bytes a step, up to 63 past fin (some C
+ * runtimes' memchr go a byte at a time).
  */
 const char *
 cherchebloc(const char *p, const char *fin, int c)
@@ -423,9 +409,8 @@ cherchebloc(const char *p, const char *fin, int c)
 }
 
 /*
- * Where the first byte above 127 stands among the n bytes at p, 64 bytes
- * a step with SSE2, then eight; NULLE when they are all ASCII.  An ASCII
- * source is looked through at each read, until its first accent.
+ * The place of the first byte above 127 among the n at p, or NULLE: SSE2
+ * 64 a step, then eight, as an ASCII source is looked through each read.
  */
 size_t
 premierhaut(const char *p, size_t n)

@@ -9,8 +9,11 @@
 #include <io.h>
 #include <windows.h>
 
-static char retenus[8192]; /* warnings not yet written */
-static size_t nretenus;
+/* Warnings not yet written, in code page 850. */
+static struct {
+	char texte[8192];
+	size_t n;
+} retenus;
 
 static_assert(sizeof DOUBLECLIC <= 512, "message() takes 512 characters");
 
@@ -18,11 +21,7 @@ static bool console();
 
 /*
  * Whether korvum.exe runs alone in a console that shows its messages and
- * takes keys: Explorer gives a program it starts (a double click, a list
- * dropped on korvum.exe) a console of its own, which closes as soon as
- * the program ends.  From cmd, PowerShell or a batch file the shell
- * shares the console; from a script whose standard streams are files or
- * pipes there is nothing to keep open.
+ * takes keys, as Explorer starts it, a console that closes at its end.
  */
 bool
 consoleapart()
@@ -35,11 +34,9 @@ consoleapart()
 }
 
 /*
- * At exit, in a console of its own: say where korvum is used from, and
- * keep the window open until a key is pressed, so that what korvum said
- * can be read.  Keys typed before the question do not answer it; Shift,
- * Ctrl and Alt alone do not either, and Ctrl+C is a key like any other,
- * so that the exit status stays the run's.
+ * At exit, in a console of its own: say where korvum is used from and
+ * wait for a key typed after (not Shift, Ctrl or Alt alone; Ctrl+C is a
+ * key, so that the exit status stays the run's), so that it can be read.
  */
 void
 attendre()
@@ -63,10 +60,8 @@ attendre()
 }
 
 /*
- * Write one message in a single write, after the warnings held; nothing
- * can be done if it fails.  A console takes it in Unicode, so that it
- * reads right in any code page; a file or a pipe gets the bytes of code
- * page 850, the French console's.
+ * Write one message in one write, after the warnings held: in Unicode to
+ * a console, in code page 850 (the French console's) to a file.
  */
 void
 message(const char *m, size_t n)
@@ -87,10 +82,8 @@ message(const char *m, size_t n)
 }
 
 /*
- * A warning: written at once to a console, where someone watches;
- * otherwise held in code page 850 with others and written whole messages
- * at a time, so that a list with a warning a line costs no system call a
- * line.
+ * A warning: at once to a console; otherwise held, so that a warning a
+ * line costs no system call a line.
  */
 void
 retenir(const char *m, size_t n)
@@ -103,19 +96,19 @@ retenir(const char *m, size_t n)
 		return;
 	}
 	k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
-	if (sizeof retenus - nretenus < 1024)
+	if (sizeof retenus.texte - retenus.n < 1024)
 		lacher();
-	nretenus += (size_t)WideCharToMultiByte(
-	    850, 0, w, k, retenus + nretenus, 1024, nullptr, nullptr);
+	retenus.n += (size_t)WideCharToMultiByte(
+	    850, 0, w, k, retenus.texte + retenus.n, 1024, nullptr, nullptr);
 }
 
 /* Write the warnings held. */
 void
 lacher()
 {
-	if (nretenus > 0)
-		(void)_write(canal, retenus, (unsigned)nretenus);
-	nretenus = 0;
+	if (retenus.n > 0)
+		(void)_write(canal, retenus.texte, (unsigned)retenus.n);
+	retenus.n = 0;
 }
 
 /* Whether standard error is a console; asked once. */

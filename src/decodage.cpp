@@ -1,9 +1,7 @@
 /*
- * UTF-8 and UTF-16 decoded into the text the line loop reads:
- * windows-1252, with an escape for each character that must become a
- * reference (see ECH in defs.h).  ASCII and Latin-1 letters, which make
- * most of a Western list, go 8, 16 or 32 bytes a step; each vector step
- * stands beside the plain loop that does the same, and jeu chooses.
+ * UTF-8 and UTF-16 decoded into windows-1252 with escapes (see ECH), ASCII
+ * and Latin-1 letters 8, 16 or 32 bytes a step, each vector step beside
+ * its plain twin, chosen by jeu.
  */
 
 #include "extern.h"
@@ -33,10 +31,7 @@ static size_t latinutf16avx2(
 static size_t latinutf16(
     char *, const unsigned char *, const unsigned char *, bool);
 
-/*
- * Hold the decoded character c at d: its windows-1252 byte, or its
- * escape.  Returns the bytes written.
- */
+/* Write c at d, its windows-1252 byte or its escape; return its length. */
 static inline size_t
 interne(char *d, char32_t c)
 {
@@ -55,15 +50,11 @@ interne(char *d, char32_t c)
 }
 
 /*
- * Decode the eight UTF-8 bytes at p to d when they are ASCII and at most
- * two Latin-1 letters (C2 A0 to C3 BF: the letters of French and of most
- * Western lists), all in one go, with no branch for where the letters
- * stand; say how many bytes that made, 0 when the bytes are anything
- * else.  A letter's second byte becomes its windows-1252 byte, and its
- * first is taken out by shifting what follows it down by one.  A letter
- * may begin in the eighth byte (*suite then holds that byte for the next
- * eight, whose first it ends) or have begun in the last eight.  p[8] must
- * be readable; eight bytes are written at d.
+ * Decode the eight UTF-8 bytes at p to d, without a branch, when they are
+ * ASCII and at most two Latin-1 letters (C2 A0 to C3 BF), and return the
+ * bytes made, else 0: a letter's first byte is shifted out.  A letter may
+ * begin in the eighth byte (*suite keeps it) or in the last eight.  Reads
+ * p[8]; writes eight bytes.
  */
 static inline size_t
 pasutf8(char *d, const unsigned char *p, unsigned char *suite)
@@ -129,10 +120,8 @@ static constexpr Tri TRI = [] {
 }();
 
 /*
- * pasutf8, sixteen bytes at a time, for processors with SSSE3: the first
- * bytes of the letters are taken out by a shuffle of each eight.  Any
- * number of letters; none may begin in the sixteenth byte.  Sixteen bytes
- * are written at d.
+ * pasutf8, sixteen bytes with SSSE3, any number of letters, shuffled out
+ * eight at a time; none may begin in the sixteenth byte.  Writes 16 bytes.
  */
 __attribute__((target("ssse3"))) static size_t
 pasutf8ssse3(char *d, const unsigned char *p)
@@ -166,11 +155,9 @@ pasutf8ssse3(char *d, const unsigned char *p)
 }
 
 /*
- * pasutf8ssse3, with AVX2: up to 32 bytes, so that most lines take one
- * step.  The line has reste bytes from p: the step takes 32 of them, or
- * 31 when a letter begins in the 32nd, or the last reste, and says how
- * many in *pris; a letter cut by the line's end fails it.  32 bytes are
- * read at p and written at d.
+ * pasutf8ssse3 with AVX2, so that most lines take one step: of the reste
+ * bytes at p, 32 (31 when a letter begins in the 32nd) or all, how many in
+ * *pris; a letter cut by the end fails it.  Reads and writes 32 bytes.
  */
 __attribute__((target("avx2"))) static inline size_t
 pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
@@ -232,11 +219,7 @@ pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
 	return k - (32 - *pris); /* the bytes past the line were kept last */
 }
 
-/*
- * pasutf8avx2's steps one after the other over [p, f), while they take
- * their bytes: says how many bytes they made at d, and in *lus how many
- * of p they took.
- */
+/* pasutf8avx2 over [p, f) while it takes; bytes made, in *lus those taken. */
 __attribute__((target("avx2"))) static size_t
 lotutf8avx2(
     char *d, const unsigned char *p, const unsigned char *f, size_t *lus)
@@ -262,12 +245,9 @@ lotutf8avx2(
 #endif
 
 /*
- * Decode the UTF-8 text [p, p + n) to d, and say how many bytes that
- * made: ASCII and Latin-1 letters eight, sixteen or 32 bytes a step,
- * other characters one by one.  A byte that is part of no well-formed
- * sequence makes its line windows-1252: the decoding stops before it, and
- * *lus, the bytes of p decoded, is less than n.  The steps may read up to
- * 32 bytes past n, and write as many past what they make.
+ * Decode the UTF-8 [p, p + n) to d and return the bytes made; it stops
+ * before a byte of no sequence (*lus, the bytes decoded, is then below n).
+ * Reads and writes up to 32 bytes past the end.
  */
 size_t
 decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
@@ -348,10 +328,7 @@ decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
 }
 
 #ifdef KORVUM_SSSE3
-/*
- * The units among the sixteen of v that are their own windows-1252 byte
- * (below 256, and not 0x80 to 0x9F), all bits set.
- */
+/* The units of v that are their own windows-1252 byte, all bits set. */
 __attribute__((target("avx2"))) static inline __m256i
 siensavx2(__m256i v)
 {
@@ -365,10 +342,7 @@ siensavx2(__m256i v)
 	        _mm256_and_si256(v, haut), _mm256_setzero_si256()));
 }
 
-/*
- * latinutf16's first steps with AVX2: 32 characters a step, while all
- * of them are their own windows-1252 bytes; says how many were copied.
- */
+/* latinutf16 with AVX2, 32 characters a step; how many were copied. */
 __attribute__((target("avx2"))) static size_t
 latinutf16avx2(char *d, const unsigned char *p, const unsigned char *f, bool be)
 {
@@ -397,10 +371,8 @@ latinutf16avx2(char *d, const unsigned char *p, const unsigned char *f, bool be)
 #endif
 
 /*
- * Copy the characters that begin the UTF-16 bytes [p, f) to d while each
- * is its own windows-1252 byte (below 256, and not a C1 control), and
- * say how many: 32 a step with AVX2, eight with SSE2, then one by one.
- * Up to seven bytes past them may be written at d.
+ * Copy the UTF-16 [p, f) to d while each character is its own
+ * windows-1252 byte, and return how many; writes up to 7 bytes past.
  */
 static inline size_t
 latinutf16(char *d, const unsigned char *p, const unsigned char *f, bool be)
@@ -442,11 +414,9 @@ latinutf16(char *d, const unsigned char *p, const unsigned char *f, bool be)
 }
 
 /*
- * Decode the UTF-16 bytes [p, p + n), big-endian when be, to d, and say
- * how many bytes that made, and in *pris how many were read.  An
- * unpaired surrogate reads as U+FFFD.  A unit or a pair cut at n is left
- * unread, unless there are no more bytes (fini): then a last odd byte
- * reads as U+FFFD too.
+ * Decode the UTF-16 [p, p + n) (big-endian when be) to d; return the bytes
+ * made, in *pris those read.  A lone surrogate, or when fini a last odd
+ * byte, is U+FFFD; a unit or pair cut at n waits, unless fini.
  */
 size_t
 decodeutf16(

@@ -1,11 +1,8 @@
 /*
- * The document: its prologue, its records and markup lines, its closing
- * tag, and the output buffer they go through.  What the source holds is
- * written so that a reader reads what the user typed: a character the
- * document's encoding lacks, a control character XML forbids, and in a
- * field a '<' or '&' that begins no markup the field completes, are
- * written as references.  The reader (lecteur.cpp) follows what is
- * written.
+ * The document: prologue, records, markup lines, closing tag, and the
+ * buffers they go through.  What a reader would not read as the user
+ * typed it (a character windows-1252 lacks, a control XML forbids, a '<'
+ * or '&' of a field that begins no markup) is written as a reference.
  */
 
 #include "extern.h"
@@ -14,18 +11,18 @@
 #include <cstdlib>
 #include <cstring>
 
-/* The buffers: one fills while the writer writes out the others. */
-static char tampons[ENVOL + 1][TAILLEDOC + MARGE];
-static size_t encours;         /* the one that fills */
-static char *doc = tampons[0]; /* document bytes not yet written */
-static size_t doclen;
-static char *champs[2]; /* a large record's fields as written */
-static size_t placechamps[2];
+/* The output: one buffer fills while the writer writes out the others. */
+static struct {
+	char tampons[ENVOL + 1][TAILLEDOC + MARGE];
+	size_t encours;       /* the one that fills */
+	char *p = tampons[0]; /* its bytes not yet handed over */
+	size_t n;             /* how many */
+	char *champs[2];      /* a record too large for a buffer: its fields */
+	size_t placechamps[2];
+} doc;
 /*
- * A record's tags, each with room to be written in one store: what
- * follows a tag covers its spare bytes, and the last one's store leaves
- * the first tags of a record after it, so that a run of records writes
- * them once.
+ * A record's tags, each written in one store whose spare bytes what
+ * follows covers; the last store writes the next record's first tags.
  */
 enum {
 	NF = sizeof OUVREFICHE - 1,
@@ -74,13 +71,12 @@ ouvrirdocument()
 	char t[8] = {(char)typedoc};
 	size_t n = 1;
 
-	doclen = 0;
+	doc.n = 0;
 	interdit = false;
 	emettre(DECLARATION, sizeof DECLARATION - 1);
 	emettre(RACINE, sizeof RACINE - 1);
-	/* A quote, '<' or '&' would end or break the attribute, a blank
-	 * would read as a space, an unassigned byte would not read at all:
-	 * each is a reference.  A control XML forbids is '?'. */
+	/* A reference for what would break the attribute, read as a space
+	 * or not read at all; '?' for a control XML forbids. */
 	if ((typedoc != 0 && std::strchr(REFERENCE, typedoc) != nullptr) ||
 	    nonassigne(typedoc)) {
 		t[0] = '&';
@@ -94,10 +90,7 @@ ouvrirdocument()
 	ouvrirlecteur();
 }
 
-/*
- * End the document: the reader follows its closing tag, which is written
- * with what is left.
- */
+/* End the document: its closing tag, all written, the reader told. */
 void
 fermerdocument()
 {
@@ -109,17 +102,13 @@ fermerdocument()
 	if (!ecrits())
 		erreur(ECRIRE);
 	for (int i = 0; i < 2; i++) {
-		std::free(champs[i]);
-		champs[i] = nullptr;
-		placechamps[i] = 0;
+		std::free(doc.champs[i]);
+		doc.champs[i] = nullptr;
+		doc.placechamps[i] = 0;
 	}
 }
 
-/*
- * Append a markup line, its text [s, s + n) as it stands but for what
- * must be a reference, with a line end when it had one; the reader
- * follows it.
- */
+/* Append the markup line [s, s + n), and CRLF when lf; the reader follows. */
 __attribute__((noinline)) void
 balise(const char *s, size_t n, bool lf)
 {
@@ -131,18 +120,15 @@ balise(const char *s, size_t n, bool lf)
 }
 
 /*
- * Append the record of the fields q and r and its line end; the first byte of
- * theirs that needs attention stands at signe, or past them.  Fields
- * that hold none are copied as they stand, most records in one go into
- * the buffer; others go through morceaux.  When bits is not 0, it holds
- * the bytes that need attention among the 64 from signe, a bit each, and
- * the fields hold no other.
+ * Append the record of q and r, whose first byte that needs attention is
+ * at signe or past them; bits, when not 0, marks all such bytes among
+ * the 64 from signe.  Clean fields that fit are copied in one go.
  */
 void
 enregistrement(Champ q, Champ r, const char *signe, std::uint64_t bits)
 {
 	if (signe < r.p + r.n || !lecteurlibre() ||
-	    TAILLEFICHE + q.n + r.n > TAILLEDOC - doclen) {
+	    TAILLEFICHE + q.n + r.n > TAILLEDOC - doc.n) {
 		morceaux(q, r, signe, bits);
 		return;
 	}
@@ -151,30 +137,27 @@ enregistrement(Champ q, Champ r, const char *signe, std::uint64_t bits)
 }
 
 /*
- * Where the next piece goes in the buffer, and in *fin where its room
- * ends, for fiche; rendre says how much was written there.  The tags that
- * begin a record are written there already.
+ * Where fiche writes next, its first tags already there, and in *fin
+ * where the buffer ends.
  */
 char *
 place(char **fin)
 {
-	*fin = doc + TAILLEDOC;
-	std::memcpy(doc + doclen, BALISES.f, sizeof BALISES.f);
-	return doc + doclen;
+	*fin = doc.p + TAILLEDOC;
+	std::memcpy(doc.p + doc.n, BALISES.f, sizeof BALISES.f);
+	return doc.p + doc.n;
 }
 
+/* The buffer's bytes end at d, where fiche stopped. */
 void
 rendre(char *d)
 {
-	doclen = (size_t)(d - doc);
+	doc.n = (size_t)(d - doc.p);
 }
 
 /*
- * Write at d, where its first tags stand already (see place), the record
- * of the fields c, which hold nothing that needs attention, and say
- * where it ends: TAILLEFICHE bytes and the fields', and up to 31 more
- * past the end may be written, among them the tags that begin the next
- * record.  The reader must be free (see lecteurlibre).
+ * Write at d (see place) the record of clean fields and return its end;
+ * up to 31 bytes past it are written.  The reader must be free.
  */
 char *
 fiche(char *d, Champ q, Champ r)
@@ -183,11 +166,8 @@ fiche(char *d, Champ q, Champ r)
 }
 
 /*
- * fiche, for fields whose first byte that needs attention stands at
- * signe, or past them: they are written as a reader reads them, the
- * reader following them (see morceaux).  pireplace(c.nq + c.nr) bytes
- * must be there, which are the most it takes.  The signs may come in
- * bits, as for enregistrement.
+ * fiche for fields that need attention (signe and bits as for
+ * enregistrement), the reader following; needs pireplace(q.n + r.n).
  */
 char *
 fichesignes(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits)
@@ -195,10 +175,7 @@ fichesignes(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits)
 	return ecrirefiche(d, q, r, signe, bits, true);
 }
 
-/*
- * The record writer of fiche and fichesignes: each field as it stands,
- * or, signee, through champ; the tags between, each whole.
- */
+/* fiche and fichesignes: the fields as they stand, or through champ. */
 __attribute__((always_inline)) static inline char *
 ecrirefiche(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits,
     bool signee)
@@ -225,12 +202,10 @@ ecrirefiche(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits,
 }
 
 /*
- * Append a record whose fields are not propre, or which does not fit in
- * what is left of the buffer: its fields are written by proteger, into
- * the buffer when the most they can take fits there, and the reader
- * follows them.  In content, it follows only the markup they keep, as
- * they are written; elsewhere (in a comment that a markup line left open,
- * ...) it reads the whole record.
+ * Append a record that needs attention or does not fit: through
+ * fichesignes when it fits a buffer and the reader is free, else piece
+ * by piece, the reader reading the whole record (in a comment left
+ * open, ...).
  */
 static void
 morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)
@@ -239,7 +214,7 @@ morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)
 	size_t pire = pireplace(q.n + r.n);
 	bool libre = lecteurlibre();
 
-	if (pire > TAILLEDOC - doclen)
+	if (pire > TAILLEDOC - doc.n)
 		vider();
 	if (libre && pire <= TAILLEDOC) {
 		char *limite;
@@ -249,10 +224,8 @@ morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)
 	const char *m[5] = {OUVREFICHE, q.p, ENTRECHAMPS, r.p, FERMEFICHE};
 	size_t n[5] = {NF, q.n, NQR, r.n, NFF};
 	for (int i = 1; i < 5 && !propre; i += 2) {
-		/* a field's own buffer, for a record too large for the
-		 * document's */
-		char *b =
-		    reserver(&champs[i / 2], &placechamps[i / 2], 8 * n[i]);
+		char *b = reserver(
+		    &doc.champs[i / 2], &doc.placechamps[i / 2], 8 * n[i]);
 		n[i] = (size_t)(champ(m[i], n[i], b, false, signe, bits) - b);
 		m[i] = b;
 	}
@@ -268,9 +241,8 @@ morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)
 }
 
 /*
- * Write the field [s, s + n) at d and say where it ends: as it stands
- * when propre, otherwise through proteger, the reader following it when
- * it can.
+ * Write the field [s, s + n) at d, return its end: as it stands when
+ * propre, else through proteger, followed by the reader in content.
  */
 static inline char *
 champ(const char *s, size_t n, char *d, bool propre, const char *signe,
@@ -287,14 +259,11 @@ champ(const char *s, size_t n, char *d, bool propre, const char *signe,
 	return d;
 }
 
-/*
- * Append n bytes to the document; a piece larger than the buffer goes
- * straight to the target, and is written before the call returns.
- */
+/* Append n bytes; a piece larger than a buffer is written at once. */
 static void
 emettre(const char *p, size_t n)
 {
-	if (n > TAILLEDOC - doclen) {
+	if (n > TAILLEDOC - doc.n) {
 		vider();
 		if (n >= TAILLEDOC) {
 			livrer(p, n);
@@ -303,19 +272,16 @@ emettre(const char *p, size_t n)
 			return;
 		}
 	}
-	std::memcpy(doc + doclen, p, n);
-	doclen += n;
+	std::memcpy(doc.p + doc.n, p, n);
+	doc.n += n;
 }
 
 /*
- * When the document cannot take the character at p as it stands, write
- * at d the reference that stands for it, say how long that is, and put
- * in *lu how many bytes of the source it took; 0 when it can.  The escape
- * of a decoded source becomes the reference of its character; an
- * unassigned byte of windows-1252, that of the control character Windows
- * maps it to; a control character XML forbids, and U+FFFE and U+FFFF,
- * that of U+FFFD, and the line is to be reported.  Up to 10 bytes are
- * written.
+ * When the character at p cannot stand as it is, write at d (up to 10
+ * bytes) its reference, return its length and put in *lu the bytes it
+ * took; else 0.  An escape gives its character, an unassigned byte the
+ * control Windows maps it to; a forbidden control, U+FFFE or U+FFFF gives
+ * U+FFFD and the line is reported.
  */
 static size_t
 remplacer(const char *p, char *d, size_t *lu)
@@ -343,10 +309,7 @@ remplacer(const char *p, char *d, size_t *lu)
 	return (size_t)(e - d);
 }
 
-/*
- * Append text of the source to the document, as it is but for what
- * remplacer writes as a reference.
- */
+/* Append source text, with remplacer's references. */
 static void
 texte(const char *s, size_t n)
 {
@@ -367,14 +330,11 @@ texte(const char *s, size_t n)
 }
 
 /*
- * Write the field [s, s + n) at d as the document must hold it, and say
- * where that ends: a '<' that begins markup the field completes stays,
- * any other is "&lt;"; a '&' that begins a reference a reader resolves
- * stays, any other is "&amp;"; "]]>" is "]]&gt;"; and what remplacer
- * writes as a reference is one.  At most eight bytes a byte, and up to 31
- * more may be written past the end.  When suivi, the reader follows the
- * markup kept.  The bytes that need attention are found 64 at a time,
- * unless bits holds them (see enregistrement).
+ * Write the field [s, s + n) at d as the document holds it, return its
+ * end: "&lt;" for a '<' that begins no markup the field completes,
+ * "&amp;" for a '&' that begins no reference, "]]&gt;" for "]]>", and
+ * remplacer's references.  At most 8 bytes a byte, and up to 31 past the
+ * end.  When suivi, the reader follows the markup kept.
  */
 static char *
 proteger(const char *s, size_t n, char *d, bool suivi, const char *signe,
@@ -396,8 +356,7 @@ proteger(const char *s, size_t n, char *d, bool suivi, const char *signe,
 			d += e - s;
 			s = e;
 			if (s < balise) {
-				/* Inside kept markup: only what remplacer
-				 * writes. */
+				/* in kept markup: remplacer's only */
 			} else if (*s == '<') {
 				const char *f = garder(s, fin, suivi);
 				if (f == nullptr)
@@ -443,25 +402,21 @@ signaler()
 	interdit = false;
 }
 
-/*
- * Hand the document's buffered bytes over to the writer, and go on in the
- * next buffer, which the writer is done with.
- */
+/* Hand the buffer to the writer; go on in the next, which it is done with. */
 static void
 vider()
 {
-	if (doclen > 0) {
-		livrer(doc, doclen);
-		encours = (encours + 1) % (ENVOL + 1);
-		doc = tampons[encours];
+	if (doc.n > 0) {
+		livrer(doc.p, doc.n);
+		doc.encours = (doc.encours + 1) % (ENVOL + 1);
+		doc.p = doc.tampons[doc.encours];
 	}
-	doclen = 0;
+	doc.n = 0;
 }
 
 /*
- * Copy n bytes in steps of 32, most fields in one; the last step may copy
- * up to 31 bytes too many, from and into the buffers' margins, where the
- * next piece lands.
+ * Copy n bytes in steps of 32; up to 31 more are read and written, in the
+ * buffers' margins.
  */
 static inline void
 copie(char *d, const char *s, size_t n)
@@ -475,11 +430,7 @@ copie(char *d, const char *s, size_t n)
 	}
 }
 
-/*
- * copie, its first step as one vector: a single move in the plain lines'
- * loop built for AVX2, where fiche uses it (elsewhere a vector kept by a
- * loop goes through memory).
- */
+/* copie, its first step one vector move, for fiche in the AVX2 loop. */
 static inline void
 copievecteur(char *d, const char *s, size_t n)
 {

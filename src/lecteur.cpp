@@ -1,21 +1,11 @@
 /*
- * The document as an XML reader reads it.  korvum follows what it writes
- * the way a conforming reader does: elements opened and closed in order,
- * comments, CDATA sections and processing instructions closed, references
- * that resolve without a DTD, names and attributes as XML spells them.
- * The first place where the document stops being well-formed is reported
- * once, with the source's line, since a reader refuses the whole document
- * from there.  The document is still written as the markup asks.
- *
- * It reads the pieces of the body one at a time: a markup line with its
- * line end, and the parts of a record.  Every piece begins with '<' or is
- * a field whose markup is complete (see construction), so only a comment,
- * a CDATA section or a processing instruction can run from one piece into
- * the next.  What it keeps is the names of the open elements.
- *
- * It tells the document writer which '<' and '&' of a field begin markup
- * the field completes (construction, garder), as XML's spelling
- * (syntaxe.cpp) reads them.
+ * The document as an XML reader reads it: elements opened and closed in
+ * order, comments, CDATA sections and PIs closed, references that resolve
+ * without a DTD.  The first place where it stops being well-formed is
+ * reported once, with the source's line; the document is still written.
+ * The pieces come one at a time (a markup line, the parts of a record);
+ * only a comment, CDATA section or PI can run from one into the next.
+ * It also tells the writer which '<' and '&' of a field begin markup.
  */
 
 #include "extern.h"
@@ -61,9 +51,8 @@ ouvrirlecteur()
 }
 
 /*
- * Follow the end of the document: korvum's closing tag, and whatever is
- * still open.  An element, a comment, ... left open is reported on the
- * line where it began.
+ * Follow the closing tag; what is still open is reported on the line
+ * where it began.
  */
 void
 fermerlecteur()
@@ -89,9 +78,8 @@ fermerlecteur()
 }
 
 /*
- * Whether a record whose fields hold no '<', '&', ']' nor a byte that
- * becomes a reference may go by unread: the reader is in content, where
- * such a record changes nothing, or it has already given up.
+ * Whether a record that needs no attention may go by unread: in content
+ * it changes nothing, or the reader has given up.
  */
 bool
 lecteurlibre()
@@ -99,10 +87,7 @@ lecteurlibre()
 	return etat <= FINI;
 }
 
-/*
- * Follow the piece [p, p + n) of the document; lf tells that a line end
- * follows it.
- */
+/* Follow the piece [p, p + n), and a line end after when lf. */
 void
 suivre(const char *p, size_t n, bool lf)
 {
@@ -136,10 +121,8 @@ suivre(const char *p, size_t n, bool lf)
 }
 
 /*
- * Begin following a field of a record, the reader being in content: the
- * markup the writer keeps is handed over as it is kept (garder), and the
- * elements it opens must close in the field, as the field's own Q or R
- * element closes after it.  Returns whether the reader follows it.
+ * Begin following a field, whose kept markup garder hands over and whose
+ * elements must close in it; false when the reader is not in content.
  */
 bool
 ouvrirchamp()
@@ -168,10 +151,8 @@ suivrenous(bool n)
 }
 
 /*
- * Where the markup that the field [p, fin) holds at p, a '<', ends, when
- * it is well-formed and ends in the field: a tag (whether its element is
- * closed is the reader's business), a comment, a CDATA section, a PI.
- * nullptr when the '<' is text.
+ * Where the markup at p, a '<' of the field [p, fin), ends when it is
+ * well-formed and ends in the field; nullptr when the '<' is text.
  */
 const char *
 construction(const char *p, const char *fin)
@@ -179,10 +160,7 @@ construction(const char *p, const char *fin)
 	return garder(p, fin, false);
 }
 
-/*
- * construction, and when suivi, the reader follows the markup kept, in
- * the field it follows (ouvrirchamp).
- */
+/* construction, the reader following the markup kept when suivi. */
 const char *
 garder(const char *p, const char *fin, bool suivi)
 {
@@ -198,10 +176,7 @@ garder(const char *p, const char *fin, bool suivi)
 	return lu.suite;
 }
 
-/*
- * Follow content from p: text, references, markup.  Returns where the
- * reading stops: fin, or where the reader now stands elsewhere.
- */
+/* Follow content from p; return fin, or where the reader left content. */
 static const char *
 contenu(const char *p, const char *fin, bool lf)
 {
@@ -258,10 +233,7 @@ contenu(const char *p, const char *fin, bool lf)
 	return p;
 }
 
-/*
- * Follow what comes after the root element from p: blanks, comments and
- * processing instructions only.
- */
+/* Follow what comes after the root: blanks, comments and PIs only. */
 static const char *
 apres(const char *p, const char *fin, bool lf)
 {
@@ -299,9 +271,8 @@ empiler(const char *n, size_t l)
 }
 
 /*
- * Close the element of this name: it must be the last one opened.  When
- * it is open further down, the one above it was left open; when it is not
- * open at all, the end tag has no start.
+ * Close the element of this name, which must be the last one opened;
+ * else report what was left open above it, or an end tag with no start.
  */
 static void
 fermer(const char *n, size_t l)
@@ -322,9 +293,7 @@ fermer(const char *n, size_t l)
 		if (pile[i].lnom == l &&
 		    std::memcmp(noms + pile[i].nom, n, l) == 0)
 			plusbas = true;
-	/* An end tag in a field, whose element the field did not open, or
-	 * inside a record that korvum opened: it has no start there.
-	 * Otherwise, what is left open above it. */
+	/* in a field, or in korvum's record, not opened there: no start */
 	if (hauteur == plancher || !plusbas || (o->nous && !nous))
 		illisible(R_SANSOUVRANTE, n, l, ligne);
 	else
@@ -333,9 +302,9 @@ fermer(const char *n, size_t l)
 }
 
 /*
- * Report the document as not well-formed, once, on line l (or, when l is
- * negative, on this line, about an element opened on line -l), with the
- * name n of the markup at fault, in windows-1252, shortened if long.
+ * Report the document not well-formed, on line ligneerr (when negative,
+ * on this line, of an element opened on -ligneerr), with the name [n,
+ * n + l) at fault, shortened if long.
  */
 static void
 illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)

@@ -1,8 +1,6 @@
 /*
- * The system, on POSIX systems: the standard streams, opening, reading,
- * writing and closing the two files, telling whether two names are one
- * file, putting a whole document in the target's place, and writing a
- * message.  The arguments are taken as they are.
+ * The system, on POSIX systems: the standard streams, the two files, the
+ * writer's thread, a whole document put in the target's place, messages.
  */
 
 #include "extern.h"
@@ -23,18 +21,29 @@
 /* The signals that end a run, after which no temporary file may stay. */
 static const int FINS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
-static pthread_mutex_t verrou = PTHREAD_MUTEX_INITIALIZER; /* the writer's */
-static pthread_cond_t reveil = PTHREAD_COND_INITIALIZER;
-static void (*corps)();    /* what the writer's thread runs */
-static bool sortiefichier; /* the target is a regular file written in place */
-static int dossier = -1;   /* the folder of the file that the target names */
-static char *cible;        /* that file's name there, while a temporary file */
-static bool anonyme;       /* stands for it, with no name yet, */
-static char provisoire[sizeof "korvum-XXXXXX.tmp"]; /* or with this one */
-static bool existait;      /* that file was there, with this status: */
-static struct stat ancien; /* its owner and mode */
-static char retenus[8192]; /* warnings not yet written */
-static size_t nretenus;
+/* The writer's thread: what it runs, the lock and wake-up it shares. */
+static struct {
+	pthread_mutex_t verrou = PTHREAD_MUTEX_INITIALIZER;
+	pthread_cond_t reveil = PTHREAD_COND_INITIALIZER;
+	void (*corps)();
+} fil;
+
+/* The target. */
+static struct {
+	bool enplace;     /* a regular file written in place */
+	int dossier = -1; /* the folder of the file that the target names */
+	char *cible;      /* that file's name there, while a temporary file */
+	bool anonyme;     /* stands for it, with no name yet, */
+	char provisoire[sizeof "korvum-XXXXXX.tmp"]; /* or with this one */
+	bool existait;      /* that file was there, with this status: */
+	struct stat ancien; /* its owner and mode */
+} but;
+
+/* Warnings not yet written. */
+static struct {
+	char texte[8192];
+	size_t n;
+} retenus;
 
 static char *resoudre(const char *);
 static int creerprovisoire(char *);
@@ -46,14 +55,11 @@ static void oublier();
 static void masquer(bool);
 static sigset_t *lesfins(sigset_t *);
 static void effacer(int);
-static void *fil(void *);
+static void *demarrer(void *);
 
 /*
- * Make sure the files cannot land on a closed standard stream, where
- * messages would be written into them; let a file size limit fail a
- * write instead of killing the process; and let a pipe that no one reads
- * any more (2>&1 | head) lose a message, or fail a write to the target,
- * instead of ending the conversion.  The arguments are taken as they are.
+ * Open a closed standard stream on /dev/null, so that no file lands there;
+ * let a size limit or a pipe no one reads fail a write, not kill the run.
  */
 void
 preparer(int *, char ***)
@@ -80,11 +86,7 @@ ouvrirsource(const char *nom)
 	return fd;
 }
 
-/*
- * Whether the name designates the open source file itself, by device and
- * inode: any spelling, hard link or symbolic link of it.  Only a regular
- * source can be lost that way; a terminal or a device cannot.
- */
+/* Whether nom is the open source, a regular file, by device and inode. */
 bool
 memefichier(const char *nom)
 {
@@ -96,11 +98,8 @@ memefichier(const char *nom)
 }
 
 /*
- * Read up to n of the first bytes of the target to p, when it is a
- * regular file that is not empty, so that the caller can tell a document
- * from a list; 0 when there is no such file (none yet, an empty one, a
- * folder, a device, a pipe, which is not opened), -1 when it cannot be
- * read.
+ * Read up to n first bytes of the target to p, when it is a regular file
+ * not empty (anything else is not opened: 0); -1 when it cannot be read.
  */
 long
 debutbut(const char *nom, char *p, size_t n)
@@ -128,15 +127,10 @@ debutbut(const char *nom, char *p, size_t n)
 }
 
 /*
- * Open the target.  A regular file with a single name, or a name where
- * there is nothing yet, is written as a temporary file in its folder,
- * which takes its place only once the document is whole (fermerbut), so
- * that a failure leaves it as it was; such a target must still be one
- * that could be opened for writing.  A symbolic link, dangling or not,
- * is followed to the file it names, which is the one replaced or made.
- * Any other target (a device, a pipe, a file with several names, which a
- * new file would part) is written in place, created or emptied, and so
- * is a target whose folder will not take a temporary file.
+ * Open the target: for a writable regular file of one name, or nothing
+ * yet, at the end of its symbolic links, a temporary file in its folder
+ * (see fermerbut); anything else, or where the folder refuses one, in
+ * place, created or emptied.
  */
 int
 ouvrirbut(const char *nom)
@@ -145,10 +139,11 @@ ouvrirbut(const char *nom)
 	char *c = resoudre(nom);
 	int fd = -1;
 
-	existait = c != nullptr && stat(c, &ancien) == 0;
-	if (c != nullptr && !existait && errno == ENOENT)
+	but.existait = c != nullptr && stat(c, &but.ancien) == 0;
+	if (c != nullptr && !but.existait && errno == ENOENT)
 		fd = creerprovisoire(c);
-	else if (existait && S_ISREG(ancien.st_mode) && ancien.st_nlink == 1) {
+	else if (but.existait && S_ISREG(but.ancien.st_mode) &&
+	         but.ancien.st_nlink == 1) {
 		if ((fd = open(c, O_WRONLY | O_NONBLOCK | O_NOCTTY)) < 0) {
 			std::free(c);
 			return -1;
@@ -161,16 +156,14 @@ ouvrirbut(const char *nom)
 		return fd;
 	fd = open(nom, O_WRONLY | O_CREAT | O_TRUNC, 0666);
 	if (fd >= 0)
-		sortiefichier = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+		but.enplace = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 	return fd;
 }
 
 /*
- * The name of the file that nom leads to through symbolic links,
- * allocated: each link's text, read from the link's own folder when it
- * is relative, until a name that is no link, or where nothing is yet (a
- * dangling link's end).  nullptr past 32 links, a loop, or when a link
- * cannot be read.
+ * The name, allocated, that nom leads to through symbolic links, each
+ * read from its own folder, dangling or not; nullptr past 32 links or
+ * when one cannot be read.
  */
 static char *
 resoudre(const char *nom)
@@ -202,15 +195,11 @@ resoudre(const char *nom)
 }
 
 /*
- * Make the temporary file that stands for the file c (allocated, taken)
- * until the document is whole, in c's folder, which is held open for the
- * run so that the file, its renaming and its removal stay there if the
- * folder moves.  Where the system has them, an unnamed file (O_TMPFILE),
- * which a killed run cannot leave behind; otherwise korvum-XXXXXX.tmp,
- * created exclusively (never through a name or a link already there).
- * Readable by its owner only.  Its descriptor, or -1 when the folder will
- * not take it.  From then on, a signal that ends the run removes it
- * first.
+ * Make the temporary file for c (allocated, taken) in c's folder, held
+ * open so that a folder moved meanwhile still gets it: unnamed
+ * (O_TMPFILE) where it can be, else korvum-XXXXXX.tmp created exclusively,
+ * for its owner only, removed by a signal that ends the run.  Its
+ * descriptor, or -1.
  */
 static int
 creerprovisoire(char *c)
@@ -221,19 +210,19 @@ creerprovisoire(char *c)
 	int fd = -1;
 
 	if (nomdossier != nullptr && c[d] != '\0')
-		dossier = open(nomdossier, O_RDONLY | O_DIRECTORY);
+		but.dossier = open(nomdossier, O_RDONLY | O_DIRECTORY);
 	std::free(nomdossier);
 	std::memmove(c, c + d, std::strlen(c + d) + 1);
 	masquer(true);
 #ifdef O_TMPFILE
-	if (dossier >= 0)
-		anonyme = (fd = openat(
-		               dossier, ".", O_TMPFILE | O_WRONLY, 0600)) >= 0;
+	if (but.dossier >= 0)
+		but.anonyme = (fd = openat(but.dossier, ".",
+		                   O_TMPFILE | O_WRONLY, 0600)) >= 0;
 #endif
-	if (dossier >= 0 && fd < 0)
+	if (but.dossier >= 0 && fd < 0)
 		fd = nommer(creer);
 	if (fd >= 0) {
-		cible = c;
+		but.cible = c;
 		for (int sig : FINS) {
 			struct sigaction sa = {}, avant;
 			sa.sa_handler = effacer;
@@ -250,11 +239,9 @@ creerprovisoire(char *c)
 }
 
 /*
- * Give the temporary file a name korvum-XXXXXX.tmp in the target's
- * folder, by faire, which fails with EEXIST where a file has the name:
- * a name drawn again, up to 100 times.  What faire returns (-1 when it
- * fails); the name in provisoire when it does not.  Called while the
- * signals that end a run are held back.
+ * Name the temporary file korvum-XXXXXX.tmp by faire, drawing again when
+ * it fails with EEXIST, 100 times at most; what faire returns, the name in
+ * but.provisoire.  The signals that end a run are held back.
  */
 static int
 nommer(int (*faire)(const char *))
@@ -268,14 +255,15 @@ nommer(int (*faire)(const char *))
 		(void)clock_gettime(CLOCK_REALTIME, &ts);
 		v = (unsigned long)getpid() * 2654435761ul ^
 		    ((unsigned long)ts.tv_nsec + essai * 7919ul);
-		std::memcpy(provisoire, "korvum-XXXXXX.tmp", sizeof provisoire);
+		std::memcpy(
+		    but.provisoire, "korvum-XXXXXX.tmp", sizeof but.provisoire);
 		for (size_t k = 0; k < 6; k++, v /= 36)
-			provisoire[7 + k] = CHIFFRES[v % 36];
-		if ((r = faire(provisoire)) >= 0 || errno != EEXIST)
+			but.provisoire[7 + k] = CHIFFRES[v % 36];
+		if ((r = faire(but.provisoire)) >= 0 || errno != EEXIST)
 			break;
 	}
 	if (r < 0)
-		provisoire[0] = '\0';
+		but.provisoire[0] = '\0';
 	return r;
 }
 
@@ -283,13 +271,12 @@ nommer(int (*faire)(const char *))
 static int
 creer(const char *t)
 {
-	return openat(dossier, t, O_WRONLY | O_CREAT | O_EXCL, 0600);
+	return openat(but.dossier, t, O_WRONLY | O_CREAT | O_EXCL, 0600);
 }
 
 /*
- * Give the unnamed temporary file the name t in the target's folder:
- * through /proc/self/fd, or where there is no /proc by its descriptor
- * alone, which the system allows only a privileged user.
+ * Name the unnamed temporary file t: through /proc/self/fd, or without
+ * /proc by its descriptor (for a privileged user only).
  */
 static int
 lier(const char *t)
@@ -298,11 +285,11 @@ lier(const char *t)
 	char lien[32];
 
 	(void)std::snprintf(lien, sizeof lien, "/proc/self/fd/%d", sortie);
-	if (linkat(AT_FDCWD, lien, dossier, t, AT_SYMLINK_FOLLOW) == 0)
+	if (linkat(AT_FDCWD, lien, but.dossier, t, AT_SYMLINK_FOLLOW) == 0)
 		return 0;
 	if (errno != ENOENT)
 		return -1;
-	return linkat(sortie, "", dossier, t, AT_EMPTY_PATH);
+	return linkat(sortie, "", but.dossier, t, AT_EMPTY_PATH);
 #else
 	(void)t;
 	return -1;
@@ -310,10 +297,8 @@ lier(const char *t)
 }
 
 /*
- * Force a file's data, and the size that reading them needs, to the
- * disk, so that a crash of the system after the renaming that follows
- * finds them there: fdatasync where the system has it, which leaves out
- * the times.  0, or -1 when the disk fails.
+ * Force a file's data and size to the disk, so that a crash after the
+ * renaming finds them; fdatasync where there is one.  0, or -1.
  */
 static int
 forcer(int fd)
@@ -330,22 +315,18 @@ forcer(int fd)
 	return r;
 }
 
-/*
- * The temporary file is gone, in the target's place or removed: forget
- * it (while the signals that end a run are held back).
- */
+/* Forget the temporary file, renamed or removed (signals held back). */
 static void
 oublier()
 {
-	std::free(cible);
-	cible = nullptr;
-	provisoire[0] = '\0';
+	std::free(but.cible);
+	but.cible = nullptr;
+	but.provisoire[0] = '\0';
 }
 
 /*
- * Hold back the signals that end a run (tenir), or let them through
- * again, while the temporary file comes and goes: the handler then sees
- * it either whole or not at all.
+ * Hold back the signals that end a run (tenir), or let them through, so
+ * that the handler sees the temporary file whole or not at all.
  */
 static void
 masquer(bool tenir)
@@ -360,11 +341,7 @@ masquer(bool tenir)
 	(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), &avant);
 }
 
-/*
- * Hold back the signals that end a run in the calling thread, for good:
- * the writer's, so that they come to the run's own thread, which holds
- * them back while the temporary file comes and goes (see masquer).
- */
+/* Hold back the signals that end a run for good, in the writer's thread. */
 void
 tenirfins()
 {
@@ -373,17 +350,14 @@ tenirfins()
 	(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), nullptr);
 }
 
-/*
- * Start a thread that runs f and is never waited for; false when the
- * system gives none.
- */
+/* Start a thread, never waited for, that runs f; false if none. */
 bool
 lancer(void (*f)())
 {
 	pthread_t t;
 
-	corps = f;
-	if (pthread_create(&t, nullptr, fil, nullptr) != 0)
+	fil.corps = f;
+	if (pthread_create(&t, nullptr, demarrer, nullptr) != 0)
 		return false;
 	(void)pthread_detach(t);
 	return true;
@@ -391,38 +365,38 @@ lancer(void (*f)())
 
 /* The thread lancer starts. */
 static void *
-fil(void *)
+demarrer(void *)
 {
-	corps();
+	fil.corps();
 	return nullptr;
 }
 
-/*
- * The lock the run and the writer share, and the wait for the other's
- * news, made with that lock held, and the news.
- */
+/* Take the lock the run and the writer share. */
 void
 verrouiller()
 {
-	pthread_mutex_lock(&verrou);
+	pthread_mutex_lock(&fil.verrou);
 }
 
+/* Let it go. */
 void
 deverrouiller()
 {
-	pthread_mutex_unlock(&verrou);
+	pthread_mutex_unlock(&fil.verrou);
 }
 
+/* Wait, the lock held, for the other's news. */
 void
 patienter()
 {
-	pthread_cond_wait(&reveil, &verrou);
+	pthread_cond_wait(&fil.reveil, &fil.verrou);
 }
 
+/* Tell the other there is news. */
 void
 eveiller()
 {
-	pthread_cond_broadcast(&reveil);
+	pthread_cond_broadcast(&fil.reveil);
 }
 
 /* The signals that end a run, in *s. */
@@ -435,22 +409,16 @@ lesfins(sigset_t *s)
 	return s;
 }
 
-/*
- * A signal ends the run: remove the temporary file, then end as the
- * signal would have (its handler is the default again).
- */
+/* A signal ends the run: remove the temporary file, then end by it. */
 static void
 effacer(int sig)
 {
-	if (provisoire[0] != '\0')
-		(void)unlinkat(dossier, provisoire, 0);
+	if (but.provisoire[0] != '\0')
+		(void)unlinkat(but.dossier, but.provisoire, 0);
 	(void)raise(sig);
 }
 
-/*
- * Read up to n bytes of the source, their number in *lus (0 at its end);
- * false when the read fails.
- */
+/* Read up to n bytes of the source, how many in *lus; false if it fails. */
 bool
 lire(char *p, size_t n, size_t *lus)
 {
@@ -486,15 +454,11 @@ fermer(int fd)
 }
 
 /*
- * Close the target.  A temporary file first takes the owner (where the
- * user may give it) and the mode of the file it replaces, or for a new
- * target the mode that creating it would give; it is forced to the disk,
- * given a name if it has none, closed, and takes the target's place; the
- * folder is then forced too, so that after a crash of the system the
- * target holds either document whole.  A folder that the file system
- * cannot force (EINVAL) is taken as it is.  False when any of it fails:
- * a temporary file is then still there, for renoncer, unless it is the
- * folder's that failed, when the document is in place already.
+ * Close the target.  A temporary file takes the replaced file's owner and
+ * mode (or a new file's), is forced, named, closed and renamed over it,
+ * and the folder is forced (unless it cannot be: EINVAL), so that a crash
+ * leaves either document whole.  False when any of it fails: the file is
+ * then left for renoncer, unless only the folder's sync failed.
  */
 bool
 fermerbut()
@@ -502,11 +466,11 @@ fermerbut()
 	mode_t masque;
 	bool ok;
 
-	if (cible == nullptr)
+	if (but.cible == nullptr)
 		return fermer(sortie);
-	if (existait) {
-		(void)!fchown(sortie, ancien.st_uid, ancien.st_gid);
-		(void)!fchmod(sortie, ancien.st_mode & 07777);
+	if (but.existait) {
+		(void)!fchown(sortie, but.ancien.st_uid, but.ancien.st_gid);
+		(void)!fchmod(sortie, but.ancien.st_mode & 07777);
 	} else {
 		masque = umask(0);
 		(void)umask(masque);
@@ -514,40 +478,36 @@ fermerbut()
 	}
 	ok = forcer(sortie) == 0;
 	masquer(true);
-	ok = ok && (!anonyme || nommer(lier) == 0);
+	ok = ok && (!but.anonyme || nommer(lier) == 0);
 	masquer(false);
 	if (!fermer(sortie) || !ok)
 		return false;
 	masquer(true);
-	if ((ok = renameat(dossier, provisoire, dossier, cible) == 0))
+	if ((ok = renameat(but.dossier, but.provisoire, but.dossier,
+	              but.cible) == 0))
 		oublier();
 	masquer(false);
-	return ok && (fsync(dossier) == 0 || errno == EINVAL);
+	return ok && (fsync(but.dossier) == 0 || errno == EINVAL);
 }
 
 /*
- * Give up the document: remove the temporary file (an unnamed one goes
- * with its descriptor), so that the target keeps what it held; empty a
- * regular target written in place, so that no half document passes for
- * a whole one; leave a device alone.
+ * Give up the document: remove the temporary file, so that the target
+ * keeps what it held, or empty a regular target written in place.
  */
 void
 renoncer()
 {
-	if (cible != nullptr) {
+	if (but.cible != nullptr) {
 		masquer(true);
-		if (provisoire[0] != '\0')
-			(void)unlinkat(dossier, provisoire, 0);
+		if (but.provisoire[0] != '\0')
+			(void)unlinkat(but.dossier, but.provisoire, 0);
 		oublier();
 		masquer(false);
-	} else if (sortie >= 0 && sortiefichier)
+	} else if (sortie >= 0 && but.enplace)
 		(void)!ftruncate(sortie, 0);
 }
 
-/*
- * Write one message in a single write, after the warnings held; nothing
- * can be done if it fails.
- */
+/* Write one message in one write, after the warnings held. */
 void
 message(const char *m, size_t n)
 {
@@ -556,9 +516,8 @@ message(const char *m, size_t n)
 }
 
 /*
- * A warning: written at once to a terminal, where someone watches;
- * otherwise held with others and written whole messages at a time, so
- * that a list with a warning a line costs no system call a line.
+ * A warning: at once to a terminal; otherwise held, so that a warning a
+ * line costs no system call a line.
  */
 void
 retenir(const char *m, size_t n)
@@ -567,21 +526,21 @@ retenir(const char *m, size_t n)
 
 	if (terminal < 0)
 		terminal = isatty(canal);
-	if (terminal == 1 || n > sizeof retenus) {
+	if (terminal == 1 || n > sizeof retenus.texte) {
 		message(m, n);
 		return;
 	}
-	if (n > sizeof retenus - nretenus)
+	if (n > sizeof retenus.texte - retenus.n)
 		lacher();
-	std::memcpy(retenus + nretenus, m, n);
-	nretenus += n;
+	std::memcpy(retenus.texte + retenus.n, m, n);
+	retenus.n += n;
 }
 
 /* Write the warnings held. */
 void
 lacher()
 {
-	if (nretenus > 0)
-		(void)!write(canal, retenus, nretenus);
-	nretenus = 0;
+	if (retenus.n > 0)
+		(void)!write(canal, retenus.texte, retenus.n);
+	retenus.n = 0;
 }

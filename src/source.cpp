@@ -1,11 +1,9 @@
 /*
- * The source: its byte-order mark, UTF-16 recognised with or without it,
- * and the text each line hands over.  UTF-16 is decoded as it is read.
- * Any other source is read as it is, and each line that holds a byte
- * above 127 is read in the encoding it is in: a list may join lines saved
- * in windows-1252 and in UTF-8.  A line that does not tell which (see
- * classer) takes the encoding of the nearest line before it that does,
- * or at the start, of the first one that does.
+ * The source: its mark, UTF-16 with or without one (decoded as read), and
+ * the text each line hands over.  Another source is read as it is, each
+ * line with a byte above 127 in its own encoding, windows-1252 or UTF-8;
+ * a line that does not tell (see classer) takes that of the nearest line
+ * before it that does, or at the start, of the first.
  */
 
 #include "extern.h"
@@ -13,17 +11,20 @@
 #include <cstdlib>
 #include <cstring>
 
-static Codage codage; /* the source's */
-static Codage avant;  /* what a line that does not tell is read in */
-static bool interne;  /* the line handed over is held decoded */
-static unsigned char brut[BLOC + FENETRE + MARGE]; /* bytes to decode */
-static size_t reste;                               /* how many */
-static bool tari;      /* nothing more to read: the end, or 0x1A, was met */
-static char *decodee8; /* a UTF-8 line, decoded */
-static size_t placedecodee8;
-static char *rechange; /* the line loop's other buffer (see decoderlignes) */
-static size_t placerechange;
-static const char *tenuede, *tenuea; /* lines decoded as read */
+/* What is known of the source and how it is decoded. */
+static struct {
+	Codage codage; /* the source's */
+	Codage avant;  /* what a line that does not tell is read in */
+	bool interne;  /* the line handed over is held decoded */
+	unsigned char brut[BLOC + FENETRE + MARGE]; /* UTF-16 to decode */
+	size_t reste;                               /* how many bytes */
+	bool tari;      /* nothing more to read: the end, or 0x1A, was met */
+	char *decodee8; /* a UTF-8 line, decoded */
+	size_t placedecodee8;
+	char *rechange; /* the line loop's other buffer (see decoderlignes) */
+	size_t placerechange;
+	const char *tenuede, *tenuea; /* lines decoded as read */
+} src;
 
 static size_t lu(char *, size_t);
 static size_t debutsource(char *, size_t);
@@ -34,20 +35,20 @@ static bool ditutf8(const char *, const char *);
 void
 ouvrirtexte()
 {
-	codage = avant = AUCUN;
-	reste = echappes = 0;
-	tari = interne = false;
-	tenuede = tenuea = nullptr;
+	src.codage = src.avant = AUCUN;
+	src.reste = echappes = 0;
+	src.tari = src.interne = false;
+	src.tenuede = src.tenuea = nullptr;
 }
 
 /* End a source: the buffers of its UTF-8 lines go. */
 void
 fermertexte()
 {
-	std::free(decodee8);
-	std::free(rechange);
-	decodee8 = rechange = nullptr;
-	placedecodee8 = placerechange = 0;
+	std::free(src.decodee8);
+	std::free(src.rechange);
+	src.decodee8 = src.rechange = nullptr;
+	src.placedecodee8 = src.placerechange = 0;
 }
 
 /* Read up to n bytes of the source at p; a failure ends the run. */
@@ -62,13 +63,9 @@ lu(char *p, size_t n)
 }
 
 /*
- * Read the first bytes of the source to p, and say how many are text.  A
- * byte-order mark names the encoding and is not text: UTF-8's is dropped,
- * and the bytes after UTF-16's wait in brut to be decoded.  Without a
- * mark, a start that is plainly UTF-16 is decoded too; anything else is
- * read as it is, its lines telling their encoding.  Reads are taken
- * whatever their size, until 128 bytes or the end, and no more than a
- * block; there is room for place bytes at p.
+ * Read the source's first bytes (128, or to the end, at most a block and
+ * place) to p and return how many are text: a UTF-8 mark is dropped; after
+ * a UTF-16 mark, or a start plainly UTF-16, the bytes go to src.brut.
  */
 static size_t
 debutsource(char *p, size_t place)
@@ -79,34 +76,32 @@ debutsource(char *p, size_t place)
 		bloc = place;
 	while (n < 128 && r > 0)
 		n += r = lu(p + n, bloc - n); /* no more than brut holds */
-	tari = r == 0;
+	src.tari = r == 0;
 	const auto *u = (const unsigned char *)p;
-	codage = HUIT;
-	avant = AUCUN;
+	src.codage = HUIT;
+	src.avant = AUCUN;
 	if (marqueutf8(p, n)) {
-		avant = UTF8;
+		src.avant = UTF8;
 		std::memmove(p, p + 3, n - 3);
 		return n - 3;
 	}
 	if (n >= 2 && u[0] == 0xff && u[1] == 0xfe) {
-		codage = UTF16LE;
+		src.codage = UTF16LE;
 		m = 2;
 	} else if (n >= 2 && u[0] == 0xfe && u[1] == 0xff) {
-		codage = UTF16BE;
+		src.codage = UTF16BE;
 		m = 2;
-	} else if ((codage = utf16(u, n)) == HUIT)
+	} else if ((src.codage = utf16(u, n)) == HUIT)
 		return n;
-	reste = n - m;
-	std::memcpy(brut, p + m, reste);
+	src.reste = n - m;
+	std::memcpy(src.brut, p + m, src.reste);
 	return 0;
 }
 
 /*
- * Whether the n bytes at p, without a mark, plainly begin UTF-16: in
- * their first 128, half the units or more hold a zero byte on one side,
- * and four times fewer on the other, where Ā (U+0100) or 一 (U+4E00)
- * put one (text in windows-1252 or UTF-8 holds no zero byte).  UTF16LE
- * or UTF16BE, or HUIT.
+ * UTF16LE or UTF16BE when the n bytes at p plainly begin UTF-16, else
+ * HUIT: in the first 128, half the units or more hold a zero on one side
+ * and four times fewer on the other (where Ā or 一 put one).
  */
 static Codage
 utf16(const unsigned char *p, size_t n)
@@ -123,34 +118,34 @@ utf16(const unsigned char *p, size_t n)
 }
 
 /*
- * Read the next text of the source to p, where there is room for place
- * bytes (at least BLOC, and 128); say how many bytes, 0 at the end of the
- * text.
- * UTF-16 goes through brut, a quarter of the room at a time, as one
- * unit may become an escape of four bytes.
+ * Read the next text to p, room for place bytes (at least BLOC and 128);
+ * return how many, 0 at the end.  UTF-16 is decoded a quarter of the room
+ * at a time, as a unit may become an escape of LECH bytes.
  */
 size_t
 remplir(char *p, size_t place)
 {
 	size_t n, m = place / LECH < BLOC ? place / LECH : BLOC;
 
-	if (codage == AUCUN &&
-	    ((n = debutsource(p, place)) > 0 || codage == HUIT))
+	if (src.codage == AUCUN &&
+	    ((n = debutsource(p, place)) > 0 || src.codage == HUIT))
 		return n; /* text, or nothing at all */
-	if (codage == HUIT)
-		return tari ? 0 : lu(p, BLOC);
+	if (src.codage == HUIT)
+		return src.tari ? 0 : lu(p, BLOC);
 	for (;;) {
-		if (!tari && reste < m) {
-			size_t r = lu((char *)brut + reste, m - reste);
-			reste += r;
-			tari = r == 0;
+		if (!src.tari && src.reste < m) {
+			size_t r =
+			    lu((char *)src.brut + src.reste, m - src.reste);
+			src.reste += r;
+			src.tari = r == 0;
 		}
-		size_t k = reste < m ? reste : m, pris;
-		bool fini = tari && k == reste;
-		n = decodeutf16(p, brut, k, codage == UTF16BE, fini, &pris);
-		reste -= pris;
-		std::memmove(brut, brut + pris, reste);
-		if (n > 0 || (tari && reste == 0))
+		size_t k = src.reste < m ? src.reste : m, pris;
+		bool fini = src.tari && k == src.reste;
+		n = decodeutf16(
+		    p, src.brut, k, src.codage == UTF16BE, fini, &pris);
+		src.reste -= pris;
+		std::memmove(src.brut, src.brut + pris, src.reste);
+		if (n > 0 || (src.tari && src.reste == 0))
 			return n;
 	}
 }
@@ -159,42 +154,37 @@ remplir(char *p, size_t place)
 void
 tarir()
 {
-	tari = true;
+	src.tari = true;
 }
 
-/*
- * Whether the source is read as it is, its lines telling their encoding;
- * and whether the encoding of the lines that do not tell is known.
- */
+/* Whether the source is read as it is, its lines telling their encoding. */
 bool
 huitbits()
 {
-	return codage == HUIT;
+	return src.codage == HUIT;
 }
 
+/* Whether the encoding of the lines that do not tell is known. */
 bool
 avantconnu()
 {
-	return avant != AUCUN;
+	return src.avant != AUCUN;
 }
 
 /* Whether the line being handled is held decoded, with escapes. */
 bool
 decodee()
 {
-	return interne;
+	return src.interne;
 }
 
 /*
- * Decide what the lines that do not tell are read in, at the start of a
- * source without mark: the encoding of the first line that tells, among
- * those read from p, the line of the source's first byte above 127, at
- * haut, that begin within FENETRE bytes of it; UTF-8 when none does.
- * Only the bytes before haut + FENETRE + 3 are looked at (3 may end a
- * sequence begun before the window's end), so that the decision does not
- * depend on how the reads were cut.  Lines end at LF, or at CR too when
- * cr; a mark that starts one is dropped.  fin ends what was read, fini
- * tells that nothing follows.  False while it cannot be told yet.
+ * At the start of a source without mark, decide what the lines that do
+ * not tell are read in: that of the first line from p (the line of the
+ * first byte above 127, haut) beginning within FENETRE bytes of haut that
+ * tells, else UTF-8.  Only bytes before haut + FENETRE + 3 are looked at,
+ * so that how reads were cut does not matter.  Lines end at LF, or CR when
+ * cr; [p, fin) was read, fini when all.  False while it cannot tell yet.
  */
 bool
 deciderdebut(
@@ -215,25 +205,23 @@ deciderdebut(
 		Dit d = classer(
 		    p, p, z != nullptr ? z : e, entiere || z != nullptr, false);
 		if (d == DIT1252 || (d == DITUTF8 && (entiere || e == vu))) {
-			avant = d == DIT1252 ? CP1252 : UTF8;
+			src.avant = d == DIT1252 ? CP1252 : UTF8;
 			return true;
 		}
 		if (!entiere && e == fin)
-			return false; /* the rest of the line is still to come
-			               */
+			return false; /* the rest is still to come */
 		p = e + 1;
 	}
 	if (p < limite && !fini && fin < vu)
 		return false;
-	avant = UTF8;
+	src.avant = UTF8;
 	return true;
 }
 
 /*
- * Whether the first of the LF-ended lines [p, fin) whose text holds a
- * byte above 127 tells UTF-8 (see classer); false when none does.  Its
- * text is what the line loop hands over: without a mark that starts it,
- * and without the CRs before its LF.  The lines hold no zero byte.
+ * Whether the first of the LF-ended lines [p, fin), without zero bytes,
+ * whose text (without its mark and the CRs before its LF) holds a byte
+ * above 127 tells UTF-8.
  */
 static bool
 ditutf8(const char *p, const char *fin)
@@ -268,21 +256,13 @@ ditutf8(const char *p, const char *fin)
 }
 
 /*
- * Decode, as it is read, the run of whole lines among the n bytes of an
- * 8-bit source just read to (*t)[fin], from the first line end to the
- * last, when its lines are all read as UTF-8: all its bytes form
- * well-formed UTF-8, and its first line with a byte above 127 tells
- * UTF-8, so that every line after that one is read as UTF-8 whatever
- * came before.  A byte that is part of no sequence ends the run before
- * its line.  Its lines are then handed over as UTF-16's are, with no work
- * a line.  Only for LF line ends, once the encoding of the lines that do
- * not tell is known.  The run is decoded into a second buffer, of taille
- * bytes as *t is.  When it is the longer part of *t, the bytes before and
- * after it are copied around it there, and the two buffers trade places:
- * *t is then the one that holds the decoded text, and the other is kept
- * for the next run; otherwise the run is copied back.  Returns how many
- * bytes are at (*t)[fin] now.  The run is there until the next read (see
- * tenue).
+ * Decode as read the whole lines among the n bytes of an 8-bit source just
+ * read to (*t)[fin], LF-ended, once src.avant is known, when the first with a
+ * byte above 127 tells UTF-8, up to a byte of no sequence: those lines
+ * are then handed over decoded, as UTF-16's are.  The run is decoded in a
+ * second buffer of taille bytes; the shorter part is copied, the buffers
+ * trading places when it is what surrounds the run.  Returns how many
+ * bytes are at (*t)[fin]; the run holds until the next read (see tenue).
  */
 size_t
 decoderlignes(char **t, size_t fin, size_t n, size_t taille)
@@ -291,8 +271,8 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	const char *un, *der = p + n;
 	size_t lus;
 
-	tenuede = tenuea = nullptr;
-	if (codage != HUIT || avant == AUCUN ||
+	src.tenuede = src.tenuea = nullptr;
+	if (src.codage != HUIT || src.avant == AUCUN ||
 	    (un = cherche(p, p + n, '\n')) == nullptr)
 		return n;
 	while (der > un && der[-1] != '\n')
@@ -304,7 +284,7 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	/* a character may take twice its bytes */
 	if (fin + n + (a1 - a0) > taille)
 		return n;
-	char *b = reserver(&rechange, &placerechange, taille),
+	char *b = reserver(&src.rechange, &src.placerechange, taille),
 	     *run = b + fin + a0;
 	size_t k =
 	    decodeutf8(run, (const unsigned char *)p + a0, a1 - a0, &lus);
@@ -324,109 +304,96 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	} else {
 		std::memcpy(b, *t, fin + a0);
 		std::memcpy(run + k, p + a1, n - a1);
-		rechange = *t;
+		src.rechange = *t;
 		*t = b;
 	}
-	tenuede = run;
-	tenuea = run + k;
+	src.tenuede = run;
+	src.tenuea = run + k;
 	emprunter(DECODEES);
 	return a0 + k + (n - a1);
 }
 
-/*
- * Whether the line at s, in the buffer of the line loop, is one of the
- * run that decoderlignes decoded as it was read.  Every line of the run
- * is handled before the next read, as each ends within it.
- */
+/* Whether the line at s is of the run that decoderlignes decoded. */
 bool
 tenue(const char *s)
 {
-	return s < tenuea && s >= tenuede;
+	return s < src.tenuea && s >= src.tenuede;
 }
 
 /*
- * Whether the lines in [de, a) are all told by telle from their bytes
- * alone: the source is 8-bit, and none of them is held decoded.  Then a
- * line whose first byte above 127 has a byte below 128 after it is
- * windows-1252, as telle would tell (see dit1252).
+ * Whether telle tells the lines in [de, a) by their bytes alone: 8-bit,
+ * none held decoded; a first byte above 127 before one below 128 then
+ * tells windows-1252 (see dit1252).
  */
 bool
 parleursoctets(const char *de, const char *a)
 {
-	return codage == HUIT && (a <= tenuede || de >= tenuea);
+	return src.codage == HUIT && (a <= src.tenuede || de >= src.tenuea);
 }
 
 /* A line told windows-1252, as telle notes it. */
 void
 dit1252()
 {
-	avant = CP1252;
+	src.avant = CP1252;
 }
 
 /*
- * Whether the line at s, whose first byte above 127 is at h, is handed
- * over as it stands: held decoded already (for UTF-16, or in a run that
- * decoderlignes decoded), or windows-1252 by that byte, as most
- * windows-1252 lines tell, as classer would first (the byte after the
- * text, a line end or zero, is no continuation byte).  Notes what such a
- * line tells, and that a line of the run is held decoded (texteligne
- * notes the rest; the plain lines of the line loop need neither).
+ * Whether the line at s, first byte above 127 at h, is handed over as it
+ * stands, noting what it tells: held decoded already, or windows-1252 by
+ * that byte, as classer would first tell.
  */
 bool
 telle(const char *s, const char *h)
 {
 	const auto *u = (const unsigned char *)h;
 
-	if (codage != HUIT)
+	if (src.codage != HUIT)
 		return true;
 	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
-		interne = true;
-		avant = UTF8;
+		src.interne = true;
+		src.avant = UTF8;
 		return true;
 	}
 	if (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80) {
-		avant = CP1252;
+		src.avant = CP1252;
 		return true;
 	}
 	return false;
 }
 
 /*
- * The text of the line [s, fin), its end in *f: the line itself, held
- * decoded for UTF-16 or in a run that decoderlignes decoded, or as it is
- * for a line of an 8-bit source that is ASCII (ascii: it holds no byte
- * above 127) or windows-1252; or its UTF-8 decoded into windows-1252
- * with escapes, then in a buffer of its own, with MARGE bytes past its
- * end.  A line of an 8-bit source is read in what classer says; when it
- * does not tell, in what the last line that told was in.  Unless ascii,
- * h is the line's first byte above 127.
+ * The text of the line [s, fin), its end in *f: the line itself when held
+ * decoded, ASCII (ascii) or windows-1252; else its UTF-8 decoded, in a
+ * buffer of its own with MARGE zero bytes after.  Unless ascii, h is its
+ * first byte above 127.
  */
 const char *
 texteligne(
     const char *s, const char *h, const char *fin, const char **f, bool ascii)
 {
 	*f = fin;
-	interne = codage != HUIT;
+	src.interne = src.codage != HUIT;
 	if (ascii || telle(s, h))
 		return s;
 	size_t n = (size_t)(fin - s), lus = n, k = 0;
-	/* After a UTF-8 line, the decoding itself tells a windows-1252
-	 * line, by the first byte that is part of no sequence. */
-	Dit d = avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
-	interne = d == DITUTF8 || (d == DOUTE && avant == UTF8);
-	if (interne)
-		k = decodeutf8(reserver(&decodee8, &placedecodee8, 2 * n),
+	/* after a UTF-8 line, a byte of no sequence tells windows-1252 */
+	Dit d = src.avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
+	src.interne = d == DITUTF8 || (d == DOUTE && src.avant == UTF8);
+	if (src.interne)
+		k = decodeutf8(
+		    reserver(&src.decodee8, &src.placedecodee8, 2 * n),
 		    (const unsigned char *)s, n, &lus);
 	bool egare = lus < n;
 	if (d == DIT1252 || egare)
-		avant = CP1252;
+		src.avant = CP1252;
 	else if (d == DITUTF8)
-		avant = UTF8;
-	if (!interne || egare) {
-		interne = false;
+		src.avant = UTF8;
+	if (!src.interne || egare) {
+		src.interne = false;
 		return s;
 	}
-	std::memset(decodee8 + k, 0, MARGE);
-	*f = decodee8 + k;
-	return decodee8;
+	std::memset(src.decodee8 + k, 0, MARGE);
+	*f = src.decodee8 + k;
+	return src.decodee8;
 }

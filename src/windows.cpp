@@ -1,9 +1,7 @@
 /*
- * The system, on Windows: the arguments in Unicode, opening, reading,
- * writing and closing the two files by their Unicode names, telling
- * whether two names are one file, putting a whole document in the
- * target's place (console.cpp holds what korvum.exe says, and its console
- * of its own).
+ * The system, on Windows: the arguments and the files' names in Unicode,
+ * the two files, the writer's thread, a whole document put in the
+ * target's place (console.cpp holds the messages).
  */
 
 #include "extern.h"
@@ -16,14 +14,21 @@
 #include <io.h>
 #include <windows.h>
 
-static SRWLOCK verrou = SRWLOCK_INIT; /* the writer's */
-static CONDITION_VARIABLE reveil = CONDITION_VARIABLE_INIT;
-static void (*corps)();              /* what the writer's thread runs */
-static bool sortiefichier;           /* the target is written in place */
-static wchar_t *volatile provisoire; /* the temporary file, until placed */
-static wchar_t *cible;               /* the target's full name */
-static bool existait;                /* there was a file of that name, */
-static DWORD attributs;              /* with these attributes */
+/* The writer's thread: what it runs, the lock and wake-up it shares. */
+static struct {
+	SRWLOCK verrou = SRWLOCK_INIT;
+	CONDITION_VARIABLE reveil = CONDITION_VARIABLE_INIT;
+	void (*corps)();
+} fil;
+
+/* The target. */
+static struct {
+	bool enplace;                 /* a file on a disk written in place */
+	wchar_t *volatile provisoire; /* the temporary file, until placed */
+	wchar_t *cible;               /* the target's full name */
+	bool existait;                /* there was a file of that name, */
+	DWORD attributs;              /* with these attributes */
+} but;
 
 static char *versutf8(const wchar_t *);
 static wchar_t *versutf16(const char *);
@@ -31,16 +36,12 @@ static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
 static BOOL WINAPI interrompre(DWORD);
-static DWORD WINAPI fil(void *);
+static DWORD WINAPI demarrer(void *);
 
 /* The C runtime's own Unicode argument vector, split as argv is. */
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
 
-/*
- * A Windows name as UTF-8; a lone surrogate, which Windows names may
- * hold, is encoded like any other character, so that the name comes back
- * whole.
- */
+/* A Windows name as UTF-8, a lone surrogate kept, so that it comes back. */
 static char *
 versutf8(const wchar_t *w)
 {
@@ -89,10 +90,8 @@ versutf16(const char *a)
 }
 
 /*
- * Take the arguments in Unicode, as Windows holds them, and hand them
- * over in UTF-8 like a POSIX system; standard error gets each message's
- * bytes as they are, LF alone.  Started in a console of its own,
- * korvum.exe waits for a key at exit, whichever way it ends.
+ * Hand the Unicode arguments over in UTF-8, as on POSIX; standard error
+ * binary.  In a console of its own, korvum.exe waits for a key at exit.
  */
 void
 preparer(int *argc, char ***argv)
@@ -137,10 +136,7 @@ ouvrirsource(const char *nom)
 	return ouvrir(nom, GENERIC_READ, OPEN_EXISTING, _O_RDONLY);
 }
 
-/*
- * Whether the name designates the open source file itself, by the file's
- * identity: any spelling, case or hard link of it.
- */
+/* Whether nom is the open source, a file on a disk, by its identity. */
 bool
 memefichier(const char *nom)
 {
@@ -166,11 +162,9 @@ memefichier(const char *nom)
 }
 
 /*
- * Read up to n of the first bytes of the target to p, when it is a file on
- * a disk that is not empty, so that the caller can tell a document from a
- * list; 0 when there is no such file (none yet, an empty one, a folder,
- * a device such as NUL or CON, which is not opened), -1 when it cannot be
- * read (another program holds it without sharing it, say).
+ * Read up to n first bytes of the target to p, when it is a file on a
+ * disk not empty (anything else, NUL or CON, is not opened: 0); -1 when
+ * it cannot be read (held by another program, say).
  */
 long
 debutbut(const char *nom, char *p, size_t n)
@@ -200,16 +194,10 @@ debutbut(const char *nom, char *p, size_t n)
 }
 
 /*
- * Open the target.  A file on a disk with a single name, or a name where
- * there is nothing yet, is written as a temporary file beside it, which
- * takes its place only once the document is whole (fermerbut), so that a
- * failure leaves it as it was; such a target must still be one that
- * could be opened for writing, and replaced: neither read-only (which
- * is checked, as Wine run by root would open it) nor held by another
- * program.  Any other target (a device such as NUL, a file with several
- * names, a link, which the probe opens itself) is written in place,
- * created or emptied, as is a target that another program holds open but
- * lets others write, and one whose folder will not take a temporary file.
+ * Open the target: for a writable file on a disk of one name, or nothing
+ * yet, a temporary file beside it (see fermerbut); a read-only one fails
+ * (checked, as Wine run by root would open it); anything else (NUL, a
+ * link, several names), or where the folder refuses one, in place.
  */
 int
 ouvrirbut(const char *nom)
@@ -221,10 +209,10 @@ ouvrirbut(const char *nom)
 	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 	int fd = -1;
 
-	existait = h != INVALID_HANDLE_VALUE;
-	if (!existait && GetLastError() == ERROR_FILE_NOT_FOUND)
+	but.existait = h != INVALID_HANDLE_VALUE;
+	if (!but.existait && GetLastError() == ERROR_FILE_NOT_FOUND)
 		fd = creerprovisoire(w);
-	else if (existait) {
+	else if (but.existait) {
 		bool disque = GetFileType(h) == FILE_TYPE_DISK &&
 		              GetFileInformationByHandle(h, &i);
 		CloseHandle(h);
@@ -232,10 +220,11 @@ ouvrirbut(const char *nom)
 			std::free(w);
 			return -1;
 		}
-		attributs = i.dwFileAttributes &
-		            (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-		                FILE_ATTRIBUTE_SYSTEM |
-		                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+		but.attributs =
+		    i.dwFileAttributes &
+		    (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+		        FILE_ATTRIBUTE_SYSTEM |
+		        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
 		if (disque && i.nNumberOfLinks == 1 &&
 		    !(i.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
 			fd = creerprovisoire(w);
@@ -245,14 +234,12 @@ ouvrirbut(const char *nom)
 		return fd;
 	fd = ouvrir(nom, GENERIC_WRITE, CREATE_ALWAYS, _O_WRONLY);
 	if (fd >= 0)
-		sortiefichier =
+		but.enplace =
 		    GetFileType((HANDLE)_get_osfhandle(fd)) == FILE_TYPE_DISK;
 	return fd;
 }
 
-/*
- * The full path of a name, allocated; nullptr when there is none.  Both
- * names given to ReplaceFileW are full: Wine's wants a folder in each.
+/* The full path of a name, allocated, or nullptr: Wine's ReplaceFileW needs it.
  */
 static wchar_t *
 complet(const wchar_t *w)
@@ -270,11 +257,8 @@ complet(const wchar_t *w)
 }
 
 /*
- * Make the temporary file that stands for the target w until the
- * document is whole: korvum-XXXXXX.tmp in the target's folder, created
- * only where no file has that name.  Its descriptor, or -1 when the
- * folder will not take it.  From then on, Ctrl+C in the console removes
- * it first.
+ * Make the temporary file for w, korvum-XXXXXX.tmp created new in its
+ * folder, removed by Ctrl+C from then on; its descriptor, or -1.
  */
 static int
 creerprovisoire(const wchar_t *w)
@@ -320,31 +304,27 @@ creerprovisoire(const wchar_t *w)
 		std::free(c);
 		return -1;
 	}
-	provisoire = t;
-	cible = c;
+	but.provisoire = t;
+	but.cible = c;
 	SetConsoleCtrlHandler(interrompre, TRUE);
 	return fd;
 }
 
 /*
- * Ctrl+C, Ctrl+Break or the console's closing ends the run: remove the
- * temporary file (Windows does so once its last handle is closed), then
- * let the process end as it would have.
+ * Ctrl+C, Ctrl+Break or the console's closing: remove the temporary file
+ * (once its last handle closes), then end as the process would have.
  */
 static BOOL WINAPI
 interrompre(DWORD)
 {
-	wchar_t *t = provisoire;
+	wchar_t *t = but.provisoire;
 
 	if (t != nullptr)
 		DeleteFileW(t);
 	return FALSE;
 }
 
-/*
- * Read up to n bytes of the source, their number in *lus (0 at its end);
- * false when the read fails.
- */
+/* Read up to n bytes of the source, how many in *lus; false if it fails. */
 bool
 lire(char *p, size_t n, size_t *lus)
 {
@@ -377,74 +357,66 @@ fermer(int fd)
 }
 
 /*
- * Close the target; a temporary file is first forced to the disk, so
- * that after a crash of the system the target holds either document
- * whole, and, closed, takes the target's place: ReplaceFileW keeps the
- * replaced file's attributes and security (the attributes are given
- * beforehand too, as Wine's keeps none), and a new target is not put
- * over a file that came meanwhile, and is written through to the disk.
- * A target written in place is not forced.  False when the sync, the
- * close or the placing fails: the temporary file is then still there,
- * for renoncer.
+ * Close the target.  A temporary file is forced, closed and put in its
+ * place, so that a crash leaves either document whole: ReplaceFileW keeps
+ * the old file's attributes (given beforehand too: Wine's does not), a new
+ * target is moved written through.  False when any of it fails: the file
+ * is then left for renoncer.
  */
 bool
 fermerbut()
 {
-	bool ok = provisoire == nullptr ||
+	bool ok = but.provisoire == nullptr ||
 	          FlushFileBuffers((HANDLE)_get_osfhandle(sortie));
 
 	if (!fermer(sortie) || !ok)
 		return false;
-	if (provisoire == nullptr)
+	if (but.provisoire == nullptr)
 		return true;
-	if (existait && attributs != 0)
-		SetFileAttributesW(provisoire, attributs);
-	ok = existait ? ReplaceFileW(cible, provisoire, nullptr,
-	                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-	              : MoveFileExW(provisoire, cible, MOVEFILE_WRITE_THROUGH);
+	if (but.existait && but.attributs != 0)
+		SetFileAttributesW(but.provisoire, but.attributs);
+	ok = but.existait
+	         ? ReplaceFileW(but.cible, but.provisoire, nullptr,
+	               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+	         : MoveFileExW(
+	               but.provisoire, but.cible, MOVEFILE_WRITE_THROUGH);
 	if (ok)
-		provisoire = nullptr;
+		but.provisoire = nullptr;
 	return ok;
 }
 
 /*
  * Give up the document: remove the temporary file, so that the target
- * keeps what it held; empty a file written in place, so that no half
- * document passes for a whole one; leave a device alone.
+ * keeps what it held, or empty a file on a disk written in place.
  */
 void
 renoncer()
 {
-	if (provisoire != nullptr) {
+	if (but.provisoire != nullptr) {
 		if (sortie >= 0)
 			fermer(sortie);
 		sortie = -1;
-		DeleteFileW(provisoire);
-		provisoire = nullptr;
-	} else if (sortie >= 0 && sortiefichier)
+		DeleteFileW(but.provisoire);
+		but.provisoire = nullptr;
+	} else if (sortie >= 0 && but.enplace)
 		(void)_chsize(sortie, 0);
 }
 
-/*
- * Nothing to hold back in the writer's thread: Ctrl+C comes to a thread
- * of its own.
- */
+/* Nothing to hold back: Ctrl+C comes to a thread of its own. */
 void
 tenirfins()
 {
 }
 
-/*
- * Start a thread that runs f and is never waited for; false when the
- * system gives none.
- */
+/* Start a thread, never waited for, that runs f; false if none. */
 bool
 lancer(void (*f)())
 {
 	HANDLE h;
 
-	corps = f;
-	if ((h = CreateThread(nullptr, 0, fil, nullptr, 0, nullptr)) == nullptr)
+	fil.corps = f;
+	if ((h = CreateThread(nullptr, 0, demarrer, nullptr, 0, nullptr)) ==
+	    nullptr)
 		return false;
 	CloseHandle(h);
 	return true;
@@ -452,39 +424,39 @@ lancer(void (*f)())
 
 /* The thread lancer starts. */
 static DWORD WINAPI
-fil(void *)
+demarrer(void *)
 {
-	corps();
+	fil.corps();
 	return 0;
 }
 
 /*
- * The lock the run and the writer share, and the wait for the other's
- * news, made with that lock held, and the news.  Windows' own slim lock
- * and condition: a hand-over that finds no one waiting stays in the
- * process, where the POSIX threads of MinGW-w64 would go through kernel
- * objects each time.
+ * Take the lock the run and the writer share: Windows' slim lock, which
+ * stays in the process when no one waits (MinGW-w64's threads would not).
  */
 void
 verrouiller()
 {
-	AcquireSRWLockExclusive(&verrou);
+	AcquireSRWLockExclusive(&fil.verrou);
 }
 
+/* Let it go. */
 void
 deverrouiller()
 {
-	ReleaseSRWLockExclusive(&verrou);
+	ReleaseSRWLockExclusive(&fil.verrou);
 }
 
+/* Wait, the lock held, for the other's news. */
 void
 patienter()
 {
-	SleepConditionVariableSRW(&reveil, &verrou, INFINITE, 0);
+	SleepConditionVariableSRW(&fil.reveil, &fil.verrou, INFINITE, 0);
 }
 
+/* Tell the other there is news. */
 void
 eveiller()
 {
-	WakeAllConditionVariable(&reveil);
+	WakeAllConditionVariable(&fil.reveil);
 }
