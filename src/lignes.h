@@ -1,6 +1,7 @@
 /*
  * The rules of a line, written once, for the line loop (lignes.cpp) and
- * its runs of plain lines (clairs.cpp): every way through the loop hands
+ * its runs of plain lines (clairs.cpp), with their parts out of line in
+ * regles.cpp: every way through the loop hands
  * the bounds of a line to regler, which says what the line gives; the
  * ways differ only in how they find those bounds and write what it says.
  */
@@ -29,6 +30,7 @@ struct Separateur {
 	size_t n;
 };
 
+void preparersepar();
 Separateur cherchesepar(const char *, const char *);
 void citer(Ligne *, const char *);
 
