@@ -182,8 +182,10 @@ balayerbase(const char *p, bool cr, char sep)
 	}
 #else
 	for (int i = 0; i < 64; i++) {
-		m.fins |= (std::uint64_t)est(p[i], cr ? FINCR : FINLF) << i;
-		m.sigs |= (std::uint64_t)est(p[i], SIGNE) << i;
+		m.fins |=
+		    (std::uint64_t)(cr ? est<FINCR>(p[i]) : est<FINLF>(p[i]))
+		    << i;
+		m.sigs |= (std::uint64_t)est<SIGNE>(p[i]) << i;
 		m.hauts |= (std::uint64_t)((unsigned char)p[i] >= 0x80) << i;
 		m.seps |= (std::uint64_t)(p[i] == sep) << i;
 	}

@@ -188,11 +188,32 @@ inline constexpr struct Natures {
 	return c;
 }();
 
-/* Whether the byte c is of the class k. */
+/*
+ * Whether the byte c is of the classes k.  Classes whose bytes all stand
+ * below 64 (the blanks, the '<' of markup) are looked up in one word,
+ * which leaves the line loop's registers free of the table's address.
+ */
+template <unsigned k>
 inline constexpr bool
-est(char c, Nature k)
+est(char c)
 {
-	return (NATURE.t[(unsigned char)c] & k) != 0;
+	constexpr std::uint64_t bas = [] {
+		std::uint64_t m = 0;
+		for (int b = 0; b < 64; b++)
+			m |= (NATURE.t[b] & k) != 0 ? 1ull << b : 0;
+		return m;
+	}();
+	constexpr bool dessous = [] {
+		for (int b = 64; b < 256; b++)
+			if ((NATURE.t[b] & k) != 0)
+				return false;
+		return true;
+	}();
+	auto u = (unsigned char)c;
+
+	if constexpr (dessous)
+		return u < 64 && (bas >> u & 1) != 0;
+	return (NATURE.t[u] & k) != 0;
 }
 
 /*
@@ -207,5 +228,5 @@ static_assert([] {
 		    ((NATURE.t[b] & (BLANC | FINLF | FINCR)) != 0 || b < 0x80 ||
 		        b == '<' || b == '&' || b == ']'))
 			return false;
-	return est((char)ECH, SIGNE);
+	return est<SIGNE>((char)ECH);
 }());

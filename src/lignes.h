@@ -41,7 +41,7 @@ void citer(Ligne *, const char *);
 static inline const char *
 debutchaine(const char *s, const char *fin)
 {
-	while (est(*s, BLANC) && s < fin)
+	while (est<BLANC>(*s) && s < fin)
 		s++;
 	return s;
 }
@@ -53,7 +53,7 @@ debutchaine(const char *s, const char *fin)
 static inline const char *
 rtrim(const char *fin)
 {
-	while (est(fin[-1], BLANC))
+	while (est<BLANC>(fin[-1]))
 		fin--;
 	return fin;
 }
@@ -99,7 +99,7 @@ regler(const char *s, const char *fin, const char *vu, bool cite)
 	const char *const bout = fin; /* before its trailing blanks */
 
 	ligne++;
-	if (s == fin || est(*s, Nature(BLANC | BALISE1))) {
+	if (s == fin || est<BLANC | BALISE1>(*s)) {
 		l.s = s = debutchaine(s, fin);
 		if (s == fin || *s == '<') {
 			l.verdict = s == fin ? BLANCHE : BALISE;
