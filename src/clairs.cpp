@@ -38,6 +38,7 @@ struct Vue {
 static std::uint64_t apartir(const std::uint64_t *, size_t);
 static bool signesclairs(const char *, std::uint64_t);
 static void voir(const char *, const Lot *, size_t, std::uint64_t, bool, Vue *);
+static void longue(const char *, const Lot *, size_t, size_t, bool, Vue *);
 static bool lue(const char *, const char *, bool);
 static Suite lignesclaires(const char *, size_t, const Lot *, size_t, bool);
 static Suite clairs(const char *, size_t, const Lot *, size_t);
@@ -134,6 +135,50 @@ voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
 }
 
 /*
+ * voir, for a line that does not end within the bits vue reads: block by
+ * block, until its end, which must stand within the n blocks.
+ */
+__attribute__((always_inline)) static inline void
+longue(
+    const char *t, const Lot *lot, size_t n, size_t p, bool avecsignes, Vue *v)
+{
+	size_t k = p / 64, ss = NULLE, hs = NULLE, qs = NULLE;
+	auto premier = [](size_t b, std::uint64_t bits) {
+		return bits != 0 ? b + rang(bits) : NULLE;
+	};
+
+	v->arret = AILLEURS;
+	for (std::uint64_t garde = ~0ull << p % 64;; k++, garde = ~0ull) {
+		const std::uint64_t fins = lot->fins[k] & garde;
+		const std::uint64_t avant =
+		    fins != 0 ? (fins & (0 - fins)) - 1 : ~0ull;
+		const std::uint64_t sigs = lot->sigs[k] & garde & avant;
+		if (fins == 0 && k + 1 >= n)
+			return; /* it does not end within the blocks */
+		if (sigs != 0 && !signesclairs(t + 64 * k, sigs))
+			return;
+		if (sigs != 0 && !avecsignes) {
+			v->arret = SIGNEES;
+			return;
+		}
+		ss = std::min(ss, premier(64 * k, sigs));
+		hs = std::min(
+		    hs, premier(64 * k, lot->hauts[k] & garde & avant));
+		qs =
+		    std::min(qs, premier(64 * k, lot->seps[k] & garde & avant));
+		if (fins != 0) {
+			v->e = 64 * k + rang(fins);
+			break;
+		}
+	}
+	v->g = std::min(ss, v->e);
+	v->h = std::min(hs, v->e);
+	v->q = std::min(qs, v->e);
+	v->vus = v->g < v->e && v->e - v->g < 64 ? apartir(lot->sigs, v->g) : 0;
+	v->arret = PRISE;
+}
+
+/*
  * Whether the line at s, whose first byte above 127 is at h, reads as
  * it stands (see telle): at once, as windows-1252, when seul (the source
  * is read by its bytes, see parleursoctets, and the byte after h is
@@ -153,7 +198,7 @@ lue(const char *s, const char *h, bool seul)
  * Take the run of lines that begins at p in the buffer t, swept into the
  * n blocks of lot; their records, but those of markup lines, go straight
  * into the document's buffer.  Stops at the first line that may not join
- * it (one longer than vue reads, among them), SIGNEES when that line's
+ * it, SIGNEES when that line's
  * signs are all clear and the run is without signs; or just past a
  * markup line that leaves the reader free (REPRENDRE: a run without
  * signs may take the lines after it), or past a line after which the
@@ -167,14 +212,26 @@ lignesclaires(
 	/* the lines are told by their bytes (see lue) */
 	const bool octets = parleursoctets(t, t + 64 * n);
 	char *limite, *d = place(&limite);
-	/* below it, the record of any line that vue reads fits */
+	/* below it, the record of any line that vue reads fits; a longer
+	 * one is held to its room */
 	const auto borne = (std::uintptr_t)limite -
 	                   (avecsignes ? pireplace(64) : TAILLEFICHE + 64);
 	Arret arret = AILLEURS;
 
-	for (std::uint64_t fins; (fins = vue(lot, FINS, p)) != 0;) {
+	for (;;) {
+		const std::uint64_t fins = vue(lot, FINS, p);
 		Vue v;
-		voir(t, lot, p, fins, avecsignes, &v);
+		if (fins != 0)
+			voir(t, lot, p, fins, avecsignes, &v);
+		else {
+			longue(t, lot, n, p, avecsignes, &v);
+			/* its record may take more than borne leaves */
+			if (v.arret == PRISE &&
+			    (std::uintptr_t)d +
+			            (v.e - p) * (avecsignes ? 8 : 1) >
+			        (std::uintptr_t)limite - TAILLEFICHE)
+				v.arret = AILLEURS;
+		}
 		if ((arret = v.arret) != PRISE || (std::uintptr_t)d > borne ||
 		    (v.h < v.e && !lue(t + p, t + v.h,
 		                      octets && (signed char)t[v.h + 1] >= 0)))
