@@ -211,6 +211,12 @@ creerprovisoire(char *c)
 
 	if (nomdossier != nullptr && c[d] != '\0')
 		but.dossier = open(nomdossier, O_RDONLY | O_DIRECTORY);
+#ifdef O_PATH
+	/* A folder one may write in but not read still takes the file; it
+	 * is then not forced (fsync gives EBADF). */
+	if (nomdossier != nullptr && but.dossier < 0 && errno == EACCES)
+		but.dossier = open(nomdossier, O_PATH | O_DIRECTORY);
+#endif
 	std::free(nomdossier);
 	std::memmove(c, c + d, std::strlen(c + d) + 1);
 	masquer(true);
@@ -487,7 +493,8 @@ fermerbut()
 	              but.cible) == 0))
 		oublier();
 	masquer(false);
-	return ok && (fsync(but.dossier) == 0 || errno == EINVAL);
+	return ok &&
+	       (fsync(but.dossier) == 0 || errno == EINVAL || errno == EBADF);
 }
 
 /*

@@ -1153,3 +1153,39 @@ TEST_F(Korvum, HostileSources)
 	    {"a million warnings", {";"}, avertis, "", erreurs},
 	});
 }
+
+// A folder one may write in but not read (which root, running the suite,
+// cannot show, so its open is made to fail): the document still goes
+// through a temporary file there, so that a failure keeps yesterday's.
+TEST_F(Korvum, FolderThatCannotBeReadStillTakesATemporaryFile)
+{
+	POSIX_SEULEMENT("LD_PRELOAD");
+#ifndef _WIN32
+	const std::string hier = document(fiche("hier", "yesterday"));
+	ecris("source.txt", "a;b\n");
+	struct {
+		std::string quoi, panne, apres;
+	} cas[] = {
+	    {"finished", "KORVUM_PANNE_RIEN=1", document(fiche("a", "b"))},
+	    {"disk full", "KORVUM_PANNE_PLEIN=0", hier},
+	    {"no unnamed file, disk full",
+	        "KORVUM_PANNE_ANONYME=1 KORVUM_PANNE_PLEIN=0", hier},
+	};
+	for (const auto &c : cas) {
+		SCOPED_TRACE(c.quoi);
+		ecris("but.xml", hier);
+		Panne p;
+		p.env = {
+		    "LD_PRELOAD="s + KORVUM_PANNE, "KORVUM_PANNE_DOSSIERLU=1"};
+		for (size_t i = 0, j; i < c.panne.size(); i = j + 1) {
+			j = std::min(c.panne.find(' ', i), c.panne.size());
+			p.env.push_back(c.panne.substr(i, j - i));
+		}
+		Issue r = lance({"source.txt", "but.xml", ";"}, p);
+		EXPECT_EQ(r.statut, c.apres == hier ? 1 : 0);
+		EXPECT_EQ(lis("but.xml"), c.apres);
+		EXPECT_EQ(contenu("."),
+		    (std::vector<std::string>{"but.xml", "source.txt"}));
+	}
+#endif
+}
