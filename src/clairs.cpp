@@ -3,7 +3,7 @@
  * masks of the blocks swept, with none of the line loop's bookkeeping.  A
  * line may join a run when it ends at an LF within the blocks, holds no
  * byte that needs attention (or, in a run with signs, none but '&', '<'
- * and ']'), reads as it stands (see lue), and its record fits what is
+ * and ']'), reads as it stands (see lisible), and its record fits what is
  * left of the document's buffer.  Then its bounds go to regler, as every
  * line's do, and its record is written straight into that buffer.
  */
@@ -39,7 +39,7 @@ static std::uint64_t apartir(const std::uint64_t *, size_t);
 static bool signesclairs(const char *, std::uint64_t);
 static void voir(const char *, const Lot *, size_t, std::uint64_t, bool, Vue *);
 static void longue(const char *, const Lot *, size_t, size_t, bool, Vue *);
-static bool lue(const char *, const char *, bool);
+static bool lisible(const char *, const char *, bool);
 static Suite lignesclaires(const char *, size_t, const Lot *, size_t, bool);
 static Suite clairs(const char *, size_t, const Lot *, size_t);
 static Suite clairsignes(const char *, size_t, const Lot *, size_t);
@@ -72,7 +72,7 @@ enum Tableau : size_t {
 	SEPS = offsetof(Lot, seps)
 };
 static inline std::uint64_t
-vue(const Lot *lot, Tableau k, size_t o)
+bitsdepuis(const Lot *lot, Tableau k, size_t o)
 {
 	const char *a = (const char *)lot + k;
 
@@ -108,7 +108,7 @@ signesclairs(const char *b, std::uint64_t bits)
 
 /*
  * The line of a run that begins at p in the buffer t and ends within
- * the bits that vue reads, fins its line ends from p.  It holds signs
+ * the bits that bitsdepuis reads, fins its line ends from p.  It holds signs
  * only in a run avecsignes, and then only signs that are clear (see
  * signesclairs).
  */
@@ -117,12 +117,13 @@ voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
     bool avecsignes, Vue *v)
 {
 	/* the line and its LF, which is no sign */
-	const std::uint64_t sigs = vue(lot, SIGS, p) & (fins ^ (fins - 1));
+	const std::uint64_t sigs =
+	    bitsdepuis(lot, SIGS, p) & (fins ^ (fins - 1));
 
 	v->e = v->g = p + rang(fins);
 	/* the first at or past the end is the end */
-	v->h = p + rang(vue(lot, HAUTS, p) | fins);
-	v->q = p + rang(vue(lot, SEPS, p) | fins);
+	v->h = p + rang(bitsdepuis(lot, HAUTS, p) | fins);
+	v->q = p + rang(bitsdepuis(lot, SEPS, p) | fins);
 	v->vus = 0;
 	v->arret = PRISE;
 	if (sigs == 0)
@@ -135,7 +136,7 @@ voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
 }
 
 /*
- * voir, for a line that does not end within the bits vue reads: block by
+ * voir, for a line that does not end within the bits bitsdepuis reads: block by
  * block, until its end, which must stand within the n blocks.
  */
 __attribute__((always_inline)) static inline void
@@ -150,9 +151,9 @@ longue(
 	v->arret = AILLEURS;
 	for (std::uint64_t garde = ~0ull << p % 64;; k++, garde = ~0ull) {
 		const std::uint64_t fins = lot->fins[k] & garde;
-		const std::uint64_t avant =
+		const std::uint64_t avantfin =
 		    fins != 0 ? (fins & (0 - fins)) - 1 : ~0ull;
-		const std::uint64_t sigs = lot->sigs[k] & garde & avant;
+		const std::uint64_t sigs = lot->sigs[k] & garde & avantfin;
 		if (fins == 0 && k + 1 >= n)
 			return; /* it does not end within the blocks */
 		if (sigs != 0 && !signesclairs(t + 64 * k, sigs))
@@ -163,9 +164,9 @@ longue(
 		}
 		ss = std::min(ss, premier(64 * k, sigs));
 		hs = std::min(
-		    hs, premier(64 * k, lot->hauts[k] & garde & avant));
-		qs =
-		    std::min(qs, premier(64 * k, lot->seps[k] & garde & avant));
+		    hs, premier(64 * k, lot->hauts[k] & garde & avantfin));
+		qs = std::min(
+		    qs, premier(64 * k, lot->seps[k] & garde & avantfin));
 		if (fins != 0) {
 			v->e = 64 * k + rang(fins);
 			break;
@@ -180,18 +181,18 @@ longue(
 
 /*
  * Whether the line at s, whose first byte above 127 is at h, reads as
- * it stands (see telle): at once, as windows-1252, when seul (the source
+ * it stands (see lisibletelle): at once, as windows-1252, when seul (the source
  * is read by its bytes, see parleursoctets, and the byte after h is
  * below 128, so h begins no UTF-8 sequence).
  */
 static inline bool
-lue(const char *s, const char *h, bool seul)
+lisible(const char *s, const char *h, bool seul)
 {
 	if (seul) {
 		dit1252();
 		return true;
 	}
-	return telle(s, h);
+	return lisibletelle(s, h);
 }
 
 /*
@@ -209,17 +210,17 @@ __attribute__((always_inline)) static inline Suite
 lignesclaires(
     const char *t, size_t p, const Lot *lot, size_t n, bool avecsignes)
 {
-	/* the lines are told by their bytes (see lue) */
+	/* the lines are told by their bytes (see lisible) */
 	const bool octets = parleursoctets(t, t + 64 * n);
 	char *limite, *d = place(&limite);
-	/* below it, the record of any line that vue reads fits; a longer
+	/* below it, the record of any line that bitsdepuis reads fits; a longer
 	 * one is held to its room */
 	const auto borne = (std::uintptr_t)limite -
 	                   (avecsignes ? pireplace(64) : TAILLEFICHE + 64);
 	Arret arret = AILLEURS;
 
 	for (;;) {
-		const std::uint64_t fins = vue(lot, FINS, p);
+		const std::uint64_t fins = bitsdepuis(lot, FINS, p);
 		Vue v;
 		if (fins != 0)
 			voir(t, lot, p, fins, avecsignes, &v);
@@ -233,7 +234,7 @@ lignesclaires(
 				v.arret = AILLEURS;
 		}
 		if ((arret = v.arret) != PRISE || (std::uintptr_t)d > borne ||
-		    (v.h < v.e && !lue(t + p, t + v.h,
+		    (v.h < v.e && !lisible(t + p, t + v.h,
 		                      octets && (signed char)t[v.h + 1] >= 0)))
 			break;
 		Ligne l =

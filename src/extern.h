@@ -151,8 +151,8 @@ bool avantconnu();
 bool decodee();
 bool deciderdebut(const char *, const char *, const char *, bool, bool);
 size_t decoderlignes(char **, size_t, size_t, size_t);
-bool tenue(const char *);
-bool telle(const char *, const char *);
+bool decodeealecture(const char *);
+bool lisibletelle(const char *, const char *);
 bool parleursoctets(const char *, const char *);
 void dit1252();
 const char *texteligne(

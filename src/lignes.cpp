@@ -39,7 +39,7 @@ struct Lecture {
 /*
  * Where the sweep stands: m holds, for tampon[base, base + 64), the bits
  * of the line ends, signs, bytes above 127 and separators that no line
- * handled holds; it is lot[k], of nlot blocks swept ahead.  sale tells
+ * handled holds; it is lot[k], of nlot blocks swept ahead.  signeavant tells
  * that the line begun holds a sign before base; premier and sepavant are
  * its first byte above 127 and separator there, or NULLE.
  */
@@ -48,7 +48,7 @@ struct Balayage {
 	size_t k, nlot, base;
 	Masques m;
 	size_t premier, sepavant;
-	bool sale;
+	bool signeavant;
 };
 
 /*
@@ -94,34 +94,35 @@ static const char *premiersigne(const char *, const char *);
 void
 convertir()
 {
-	Lecture l = {};
-	Balayage b;
-	Trouvee t;
+	Lecture lec = {};
+	Balayage bal;
+	Trouvee tr;
 
-	b.k = b.nlot = b.base = 0;
-	b.m = Masques{0, 0, 0, 0};
-	b.premier = b.sepavant = l.haut = NULLE;
-	b.sale = false;
+	bal.k = bal.nlot = bal.base = 0;
+	bal.m = Masques{0, 0, 0, 0};
+	bal.premier = bal.sepavant = lec.haut = NULLE;
+	bal.signeavant = false;
 	preparersepar();
 	/* The sweep finds an ASCII separator but LF, which is never in a
 	 * line; LF stands for none. */
-	l.sepbalaye = separ != 0 && separ < 0x80 && separ != '\n';
-	l.sepvu = l.sepbalaye ? (char)separ : '\n';
+	lec.sepbalaye = separ != 0 && separ < 0x80 && separ != '\n';
+	lec.sepvu = lec.sepbalaye ? (char)separ : '\n';
 	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
 	                      decoderlignes), beside a line begun */
 	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
 	for (;;) {
-		if (l.clair && l.debut >= l.reprise && l.debut - b.base < 64 &&
-		    (l.connu || l.haut == NULLE) && lecteurlibre())
-			prendre(&l, &b);
-		Trouve r = trouver(&l, &b, &t);
+		if (lec.clair && lec.debut >= lec.reprise &&
+		    lec.debut - bal.base < 64 &&
+		    (lec.connu || lec.haut == NULLE) && lecteurlibre())
+			prendre(&lec, &bal);
+		Trouve r = trouver(&lec, &bal, &tr);
 		if (r == LIGNE)
-			passer(&t);
-		else if (r == RIEN && l.epuise)
+			passer(&tr);
+		else if (r == RIEN && lec.epuise)
 			break;
 		else if (r == RIEN)
-			relire(&l, &b);
+			relire(&lec, &bal);
 	}
 	std::free(tampon);
 	tampon = nullptr;
@@ -132,19 +133,19 @@ convertir()
  * try takes none, the loop goes on by itself for REPRISE bytes.
  */
 static void
-prendre(Lecture *l, Balayage *b)
+prendre(Lecture *lec, Balayage *bal)
 {
-	size_t b0 = b->base - 64 * b->k;
-	size_t d = prendreclaires(tampon, l->debut, b0, &b->lot, b->nlot);
+	size_t b0 = bal->base - 64 * bal->k;
+	size_t d = prendreclaires(tampon, lec->debut, b0, &bal->lot, bal->nlot);
 
-	if (d == l->debut) {
-		l->reprise = l->debut + REPRISE;
+	if (d == lec->debut) {
+		lec->reprise = lec->debut + REPRISE;
 		return;
 	}
-	l->debut = d;
-	b->k = std::min((d - b0) / 64, b->nlot - 1);
-	b->base = b0 + 64 * b->k;
-	b->m = depuis(bloc(&b->lot, b->k), d - b->base);
+	lec->debut = d;
+	bal->k = std::min((d - b0) / 64, bal->nlot - 1);
+	bal->base = b0 + 64 * bal->k;
+	bal->m = depuis(bloc(&bal->lot, bal->k), d - bal->base);
 }
 
 /*
@@ -153,21 +154,22 @@ prendre(Lecture *l, Balayage *b)
  * read.
  */
 static inline void
-avancer(const Lecture *l, Balayage *b)
+avancer(const Lecture *lec, Balayage *bal)
 {
-	while (b->m.fins == 0 && b->base + 64 < l->fin) {
-		b->sale = b->sale || b->m.sigs != 0;
-		b->premier =
-		    std::min(b->premier, position(b->base, b->m.hauts));
-		b->sepavant =
-		    std::min(b->sepavant, position(b->base, b->m.seps));
-		b->base += 64;
-		if (++b->k == b->nlot) {
-			b->nlot = balayer(tampon + b->base, tampon + l->fin,
-			    l->fl == '\r', l->sepvu, &b->lot);
-			b->k = 0;
+	while (bal->m.fins == 0 && bal->base + 64 < lec->fin) {
+		bal->signeavant = bal->signeavant || bal->m.sigs != 0;
+		bal->premier =
+		    std::min(bal->premier, position(bal->base, bal->m.hauts));
+		bal->sepavant =
+		    std::min(bal->sepavant, position(bal->base, bal->m.seps));
+		bal->base += 64;
+		if (++bal->k == bal->nlot) {
+			bal->nlot =
+			    balayer(tampon + bal->base, tampon + lec->fin,
+			        lec->fl == '\r', lec->sepvu, &bal->lot);
+			bal->k = 0;
 		}
-		b->m = bloc(&b->lot, b->k);
+		bal->m = bloc(&bal->lot, bal->k);
 	}
 }
 
@@ -177,21 +179,21 @@ avancer(const Lecture *l, Balayage *b)
  * holds no whole line (or the encoding of its start is still unknown).
  */
 static Trouve
-trouver(Lecture *l, Balayage *b, Trouvee *t)
+trouver(Lecture *lec, Balayage *bal, Trouvee *tr)
 {
-	avancer(l, b);
-	const bool bout = b->m.fins != 0;
-	const size_t e = bout ? b->base + rang(b->m.fins) : l->fin;
-	const bool lisible = l->connu || e < l->haut;
+	avancer(lec, bal);
+	const bool bout = bal->m.fins != 0;
+	const size_t e = bout ? bal->base + rang(bal->m.fins) : lec->fin;
+	const bool lisible = lec->connu || e < lec->haut;
 
-	if (bout && l->fl == '\n' && lisible && !b->sale &&
-	    (b->m.sigs & ((b->m.fins & (0 - b->m.fins)) - 1)) == 0) {
-		simple(l, b, e, t);
+	if (bout && lec->fl == '\n' && lisible && !bal->signeavant &&
+	    (bal->m.sigs & ((bal->m.fins & (0 - bal->m.fins)) - 1)) == 0) {
+		simple(lec, bal, e, tr);
 		return LIGNE;
 	}
-	if (l->fl != '\0' && (bout || (l->epuise && l->debut < l->fin)) &&
-	    lisible)
-		return soignee(l, b, e, t);
+	if (lec->fl != '\0' &&
+	    (bout || (lec->epuise && lec->debut < lec->fin)) && lisible)
+		return soignee(lec, bal, e, tr);
 	return RIEN;
 }
 
@@ -203,27 +205,28 @@ trouver(Lecture *l, Balayage *b, Trouvee *t)
  * in no order.
  */
 static inline void
-simple(Lecture *l, Balayage *b, size_t e, Trouvee *t)
+simple(Lecture *lec, Balayage *bal, size_t e, Trouvee *tr)
 {
-	Masques &m = b->m;
+	Masques &m = bal->m;
 	const std::uint64_t ici = m.fins & (0 - m.fins), avantici = ici - 1;
 	const std::uint64_t hauts = m.hauts & avantici;
 
-	t->ascii = (b->premier == NULLE) & (hauts == 0);
-	t->s = tampon + l->debut;
-	t->f = t->signe = finligne(t->s, tampon + e);
-	t->h = tampon + std::min(b->premier, b->base + rang(hauts | ici));
-	t->sep = l->sepbalaye
-	             ? tampon + std::min(b->sepavant,
-	                            b->base + rang((m.seps & avantici) | ici))
-	             : nullptr;
-	t->lf = true;
-	t->revoir = false;
+	tr->ascii = (bal->premier == NULLE) & (hauts == 0);
+	tr->s = tampon + lec->debut;
+	tr->f = tr->signe = finligne(tr->s, tampon + e);
+	tr->h = tampon + std::min(bal->premier, bal->base + rang(hauts | ici));
+	tr->sep =
+	    lec->sepbalaye
+	        ? tampon + std::min(bal->sepavant,
+	                       bal->base + rang((m.seps & avantici) | ici))
+	        : nullptr;
+	tr->lf = true;
+	tr->revoir = false;
 	m.seps &= ~avantici;
 	m.hauts &= ~avantici;
 	m.fins &= m.fins - 1;
-	b->premier = b->sepavant = NULLE;
-	l->debut = e + 1;
+	bal->premier = bal->sepavant = NULLE;
+	lec->debut = e + 1;
 	emprunter(SIMPLE);
 }
 
@@ -234,46 +237,47 @@ simple(Lecture *l, Balayage *b, size_t e, Trouvee *t)
  * of a CR LF in a source of CR line ends, which ends no line.
  */
 static Trouve
-soignee(Lecture *l, Balayage *b, size_t e, Trouvee *t)
+soignee(Lecture *lec, Balayage *bal, size_t e, Trouvee *tr)
 {
-	Masques &m = b->m;
+	Masques &m = bal->m;
 	const bool bout = m.fins != 0;
 	const std::uint64_t ici = m.fins & (0 - m.fins), avantici = ici - 1;
 	/* its bits: up to its line end, or the last line's, to the end */
 	const std::uint64_t dans =
-	    bout ? avantici : entre(b->base, l->debut, l->fin);
+	    bout ? avantici : entre(bal->base, lec->debut, lec->fin);
 	const std::uint64_t siens = m.sigs & dans, hauts = m.hauts & dans;
 	const size_t hors = std::min(
-	    b->premier, b->base + (size_t)std::countr_zero(m.hauts | ici));
-	const bool propre = !b->sale && siens == 0, entier = !b->sale && bout;
-	t->ascii = b->premier == NULLE && hauts == 0;
+	    bal->premier, bal->base + (size_t)std::countr_zero(m.hauts | ici));
+	const bool propre = !bal->signeavant && siens == 0,
+	           entier = !bal->signeavant && bout;
+	tr->ascii = bal->premier == NULLE && hauts == 0;
 	m.sigs &= 0 - (ici << 1);
 	m.hauts &= 0 - (ici << 1);
 	m.seps &= 0 - (ici << 1);
 	m.fins &= m.fins - 1;
-	b->premier = b->sepavant = NULLE;
-	b->sale = false;
-	if (l->saut && bout && e == l->debut && tampon[e] == '\n') {
-		l->saut = false; /* the LF of a CR LF */
-		l->debut = e + 1;
+	bal->premier = bal->sepavant = NULLE;
+	bal->signeavant = false;
+	if (lec->saut && bout && e == lec->debut && tampon[e] == '\n') {
+		lec->saut = false; /* the LF of a CR LF */
+		lec->debut = e + 1;
 		return SAUTEE;
 	}
-	l->saut = bout && tampon[e] == '\r';
-	const char *s = tampon + l->debut;
-	const char *f = l->fl == '\n' ? finligne(s, tampon + e) : tampon + e;
-	const char *z = propre ? nullptr : zero(s, f, b->base, siens, entier);
-	t->s = s;
-	t->f = z != nullptr ? z : f;
-	t->signe = propre   ? t->f
-	           : entier ? tampon + b->base + std::countr_zero(siens)
-	                    : s;
-	t->h = tampon + hors;
-	t->sep = nullptr;
-	t->lf = bout && z == nullptr;
+	lec->saut = bout && tampon[e] == '\r';
+	const char *s = tampon + lec->debut;
+	const char *f = lec->fl == '\n' ? finligne(s, tampon + e) : tampon + e;
+	const char *z = propre ? nullptr : zero(s, f, bal->base, siens, entier);
+	tr->s = s;
+	tr->f = z != nullptr ? z : f;
+	tr->signe = propre   ? tr->f
+	            : entier ? tampon + bal->base + std::countr_zero(siens)
+	                     : s;
+	tr->h = tampon + hors;
+	tr->sep = nullptr;
+	tr->lf = bout && z == nullptr;
 	/* Decoded, what needs attention in a UTF-8 line is an ASCII byte
 	 * that did, or an escape. */
-	t->revoir = !propre && (!entier || ascii7(b->base, siens));
-	l->debut = bout ? e + 1 : l->fin;
+	tr->revoir = !propre && (!entier || ascii7(bal->base, siens));
+	lec->debut = bout ? e + 1 : lec->fin;
 	emprunter(SOIGNEE);
 	return LIGNE;
 }
@@ -283,11 +287,11 @@ soignee(Lecture *l, Balayage *b, size_t e, Trouvee *t)
  * a mark that starts it; decoded, its first sign is looked for again.
  */
 static void
-passer(const Trouvee *t)
+passer(const Trouvee *tr)
 {
-	const char *s = sansmarque(t->s, t->f), *f = t->f, *h = t->h;
-	const char *signe = t->signe, *sep = t->sep;
-	bool ascii = t->ascii;
+	const char *s = sansmarque(tr->s, tr->f), *f = tr->f, *h = tr->h;
+	const char *signe = tr->signe, *sep = tr->sep;
+	bool ascii = tr->ascii;
 
 	if ((h < s || h >= f) & !ascii) {
 		/* a mark was dropped, or a zero byte ended the text */
@@ -295,14 +299,16 @@ passer(const Trouvee *t)
 		ascii = i == NULLE;
 		h = ascii ? s : s + i;
 	}
-	size_t avant = echappes;
+	const size_t echappesavant = echappes;
 	const char *d = texteligne(s, h, f, &f, ascii);
 	if (d != s) {
-		signe = echappes != avant || t->revoir ? premiersigne(d, f) : f;
+		signe = echappes != echappesavant || tr->revoir
+		            ? premiersigne(d, f)
+		            : f;
 		sep = nullptr;
 	}
 	/* a quote is a sign: a line without signs holds none */
-	traiter(regler(d, f, sep, signe < f), t->lf, signe);
+	traiter(regler(d, f, sep, signe < f), tr->lf, signe);
 }
 
 /*
@@ -328,36 +334,37 @@ traiter(const Ligne &l, bool lf, const char *signe)
  * line ends are decided from the start of the text.
  */
 static void
-relire(Lecture *l, Balayage *b)
+relire(Lecture *lec, Balayage *bal)
 {
-	deplacer(l, b);
-	size_t n = remplir(tampon + l->fin, taille - l->fin);
+	deplacer(lec, bal);
+	size_t n = remplir(tampon + lec->fin, taille - lec->fin);
 	if (n == 0)
-		l->epuise = true;
-	std::memset(tampon + l->fin + n, 0, MARGE);
+		lec->epuise = true;
+	std::memset(tampon + lec->fin + n, 0, MARGE);
 	const char *cz =
-	    cherchebloc(tampon + l->fin, tampon + l->fin + n, 0x1a);
+	    cherchebloc(tampon + lec->fin, tampon + lec->fin + n, 0x1a);
 	if (cz != nullptr) {
-		n = (size_t)(cz - (tampon + l->fin));
-		l->epuise = true;
+		n = (size_t)(cz - (tampon + lec->fin));
+		lec->epuise = true;
 		tarir();
 	}
-	l->connu = avantconnu();
-	if (l->connu && l->fl == '\n')
-		n = decoderlignes(&tampon, l->fin, n, taille);
-	if (!l->connu && l->haut == NULLE &&
-	    (l->haut = premierhaut(tampon + l->fin, n)) != NULLE)
-		l->haut += l->fin;
-	l->fin += n;
-	decidefins(l, b);
-	if (!l->connu && l->haut != NULLE && l->fl != '\0')
-		l->connu = deciderdebut(tampon + l->debut, tampon + l->haut,
-		    tampon + l->fin, l->epuise, l->fl == '\r');
-	std::memset(tampon + l->fin, 0, MARGE);
-	b->nlot = balayer(tampon + b->base, tampon + l->fin, l->fl == '\r',
-	    l->sepvu, &b->lot);
-	b->k = 0;
-	b->m = bloc(&b->lot, 0);
+	lec->connu = avantconnu();
+	if (lec->connu && lec->fl == '\n')
+		n = decoderlignes(&tampon, lec->fin, n, taille);
+	if (!lec->connu && lec->haut == NULLE &&
+	    (lec->haut = premierhaut(tampon + lec->fin, n)) != NULLE)
+		lec->haut += lec->fin;
+	lec->fin += n;
+	decidefins(lec, bal);
+	if (!lec->connu && lec->haut != NULLE && lec->fl != '\0')
+		lec->connu =
+		    deciderdebut(tampon + lec->debut, tampon + lec->haut,
+		        tampon + lec->fin, lec->epuise, lec->fl == '\r');
+	std::memset(tampon + lec->fin, 0, MARGE);
+	bal->nlot = balayer(tampon + bal->base, tampon + lec->fin,
+	    lec->fl == '\r', lec->sepvu, &bal->lot);
+	bal->k = 0;
+	bal->m = bloc(&bal->lot, 0);
 }
 
 /*
@@ -365,21 +372,21 @@ relire(Lecture *l, Balayage *b)
  * room for a block after them.  Running out of memory ends the run.
  */
 static void
-deplacer(Lecture *l, Balayage *b)
+deplacer(Lecture *lec, Balayage *bal)
 {
-	const size_t d = l->debut;
+	const size_t d = lec->debut;
 
 	if (d > 0) {
-		std::memmove(tampon, tampon + d, l->fin - d);
-		l->fin -= d;
-		l->haut -= l->haut != NULLE ? d : 0;
-		b->premier -= b->premier != NULLE ? d : 0;
-		b->sepavant -= b->sepavant != NULLE ? d : 0;
-		l->reprise = l->reprise > d ? l->reprise - d : 0;
-		b->base = b->base > d ? b->base - d : 0;
-		l->debut = 0;
+		std::memmove(tampon, tampon + d, lec->fin - d);
+		lec->fin -= d;
+		lec->haut -= lec->haut != NULLE ? d : 0;
+		bal->premier -= bal->premier != NULLE ? d : 0;
+		bal->sepavant -= bal->sepavant != NULLE ? d : 0;
+		lec->reprise = lec->reprise > d ? lec->reprise - d : 0;
+		bal->base = bal->base > d ? bal->base - d : 0;
+		lec->debut = 0;
 	}
-	if (taille - l->fin < BLOC) {
+	if (taille - lec->fin < BLOC) {
 		char *n = (char *)std::realloc(tampon, 2 * taille + MARGE);
 		if (n == nullptr)
 			erreur(LIRE);
@@ -394,23 +401,23 @@ deplacer(Lecture *l, Balayage *b)
  * which are then swept again.
  */
 static void
-decidefins(Lecture *l, Balayage *b)
+decidefins(Lecture *lec, Balayage *bal)
 {
-	size_t debuttexte = l->fin < FENETRE ? l->fin : FENETRE;
+	size_t debuttexte = lec->fin < FENETRE ? lec->fin : FENETRE;
 
-	if (l->fl == '\0' &&
+	if (lec->fl == '\0' &&
 	    cherchebloc(tampon, tampon + debuttexte, '\n') != nullptr)
-		l->fl = '\n';
-	else if (l->fl == '\0' && (l->epuise || l->fin >= FENETRE)) {
-		l->fl =
+		lec->fl = '\n';
+	else if (lec->fl == '\0' && (lec->epuise || lec->fin >= FENETRE)) {
+		lec->fl =
 		    cherchebloc(tampon, tampon + debuttexte, '\r') != nullptr
 		        ? '\r'
 		        : '\n';
-		b->base = 0; /* sweep again, for CRs */
-		b->sale = false;
-		b->premier = b->sepavant = NULLE;
+		bal->base = 0; /* sweep again, for CRs */
+		bal->signeavant = false;
+		bal->premier = bal->sepavant = NULLE;
 	}
-	l->clair = l->fl == '\n' && l->sepbalaye;
+	lec->clair = lec->fl == '\n' && lec->sepbalaye;
 }
 
 /*
@@ -467,7 +474,7 @@ sansmarque(const char *s, const char *fin)
 
 	if (u[0] != 0xef && u[0] != ECH) /* how each mark begins */
 		return s;
-	if (huitbits() && !tenue(s))
+	if (huitbits() && !decodeealecture(s))
 		return marqueutf8(s, (size_t)(fin - s)) ? s + 3 : s;
 	return u[0] == ECH && fin - s >= (long)LECH && caractereech(s) == 0xfeff
 	           ? s + LECH

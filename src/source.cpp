@@ -13,9 +13,9 @@
 
 /* What is known of the source and how it is decoded. */
 static struct {
-	Codage codage; /* the source's */
-	Codage avant;  /* what a line that does not tell is read in */
-	bool interne;  /* the line handed over is held decoded */
+	Codage codage;    /* the source's */
+	Codage pardefaut; /* what a line that does not tell is read in */
+	bool interne;     /* the line handed over is held decoded */
 	unsigned char brut[BLOC + FENETRE + MARGE]; /* UTF-16 to decode */
 	size_t reste;                               /* how many bytes */
 	bool tari;      /* nothing more to read: the end, or 0x1A, was met */
@@ -35,7 +35,7 @@ static bool ditutf8(const char *, const char *);
 void
 ouvrirtexte()
 {
-	src.codage = src.avant = AUCUN;
+	src.codage = src.pardefaut = AUCUN;
 	src.reste = echappes = 0;
 	src.tari = src.interne = false;
 	src.tenuede = src.tenuea = nullptr;
@@ -79,9 +79,9 @@ debutsource(char *p, size_t place)
 	src.tari = r == 0;
 	const auto *u = (const unsigned char *)p;
 	src.codage = HUIT;
-	src.avant = AUCUN;
+	src.pardefaut = AUCUN;
 	if (marqueutf8(p, n)) {
-		src.avant = UTF8;
+		src.pardefaut = UTF8;
 		std::memmove(p, p + 3, n - 3);
 		return n - 3;
 	}
@@ -168,7 +168,7 @@ huitbits()
 bool
 avantconnu()
 {
-	return src.avant != AUCUN;
+	return src.pardefaut != AUCUN;
 }
 
 /* Whether the line being handled is held decoded, with escapes. */
@@ -205,7 +205,7 @@ deciderdebut(
 		Dit d = classer(
 		    p, p, z != nullptr ? z : e, entiere || z != nullptr, false);
 		if (d == DIT1252 || (d == DITUTF8 && (entiere || e == vu))) {
-			src.avant = d == DIT1252 ? CP1252 : UTF8;
+			src.pardefaut = d == DIT1252 ? CP1252 : UTF8;
 			return true;
 		}
 		if (!entiere && e == fin)
@@ -214,7 +214,7 @@ deciderdebut(
 	}
 	if (p < limite && !fini && fin < vu)
 		return false;
-	src.avant = UTF8;
+	src.pardefaut = UTF8;
 	return true;
 }
 
@@ -257,12 +257,12 @@ ditutf8(const char *p, const char *fin)
 
 /*
  * Decode as read the whole lines among the n bytes of an 8-bit source just
- * read to (*t)[fin], LF-ended, once src.avant is known, when the first with a
- * byte above 127 tells UTF-8, up to a byte of no sequence: those lines
- * are then handed over decoded, as UTF-16's are.  The run is decoded in a
- * second buffer of taille bytes; the shorter part is copied, the buffers
- * trading places when it is what surrounds the run.  Returns how many
- * bytes are at (*t)[fin]; the run holds until the next read (see tenue).
+ * read to (*t)[fin], LF-ended, once src.pardefaut is known, when the first with
+ * a byte above 127 tells UTF-8, up to a byte of no sequence: those lines are
+ * then handed over decoded, as UTF-16's are.  The run is decoded in a second
+ * buffer of taille bytes; the shorter part is copied, the buffers trading
+ * places when it is what surrounds the run.  Returns how many bytes are at
+ * (*t)[fin]; the run holds until the next read (see decodeealecture).
  */
 size_t
 decoderlignes(char **t, size_t fin, size_t n, size_t taille)
@@ -272,7 +272,7 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	size_t lus;
 
 	src.tenuede = src.tenuea = nullptr;
-	if (src.codage != HUIT || src.avant == AUCUN ||
+	if (src.codage != HUIT || src.pardefaut == AUCUN ||
 	    (un = cherche(p, p + n, '\n')) == nullptr)
 		return n;
 	while (der > un && der[-1] != '\n')
@@ -315,13 +315,13 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 
 /* Whether the line at s is of the run that decoderlignes decoded. */
 bool
-tenue(const char *s)
+decodeealecture(const char *s)
 {
 	return s < src.tenuea && s >= src.tenuede;
 }
 
 /*
- * Whether telle tells the lines in [de, a) by their bytes alone: 8-bit,
+ * Whether lisibletelle tells the lines in [de, a) by their bytes alone: 8-bit,
  * none held decoded; a first byte above 127 before one below 128 then
  * tells windows-1252 (see dit1252).
  */
@@ -331,11 +331,11 @@ parleursoctets(const char *de, const char *a)
 	return src.codage == HUIT && (a <= src.tenuede || de >= src.tenuea);
 }
 
-/* A line told windows-1252, as telle notes it. */
+/* A line told windows-1252, as lisibletelle notes it. */
 void
 dit1252()
 {
-	src.avant = CP1252;
+	src.pardefaut = CP1252;
 }
 
 /*
@@ -344,19 +344,20 @@ dit1252()
  * that byte, as classer would first tell.
  */
 bool
-telle(const char *s, const char *h)
+lisibletelle(const char *s, const char *h)
 {
 	const auto *u = (const unsigned char *)h;
 
 	if (src.codage != HUIT)
 		return true;
-	if (tenue(s)) { /* read as UTF-8, as the run's first accent told */
+	if (decodeealecture(
+	        s)) { /* read as UTF-8, as the run's first accent told */
 		src.interne = true;
-		src.avant = UTF8;
+		src.pardefaut = UTF8;
 		return true;
 	}
 	if (u[0] < 0xc2 || u[0] > 0xf4 || (u[1] & 0xc0) != 0x80) {
-		src.avant = CP1252;
+		src.pardefaut = CP1252;
 		return true;
 	}
 	return false;
@@ -374,21 +375,21 @@ texteligne(
 {
 	*f = fin;
 	src.interne = src.codage != HUIT;
-	if (ascii || telle(s, h))
+	if (ascii || lisibletelle(s, h))
 		return s;
 	size_t n = (size_t)(fin - s), lus = n, k = 0;
 	/* after a UTF-8 line, a byte of no sequence tells windows-1252 */
-	Dit d = src.avant == UTF8 ? DOUTE : classer(s, h, fin, true, true);
-	src.interne = d == DITUTF8 || (d == DOUTE && src.avant == UTF8);
+	Dit d = src.pardefaut == UTF8 ? DOUTE : classer(s, h, fin, true, true);
+	src.interne = d == DITUTF8 || (d == DOUTE && src.pardefaut == UTF8);
 	if (src.interne)
 		k = decodeutf8(
 		    reserver(&src.decodee8, &src.placedecodee8, 2 * n),
 		    (const unsigned char *)s, n, &lus);
 	bool egare = lus < n;
 	if (d == DIT1252 || egare)
-		src.avant = CP1252;
+		src.pardefaut = CP1252;
 	else if (d == DITUTF8)
-		src.avant = UTF8;
+		src.pardefaut = UTF8;
 	if (!src.interne || egare) {
 		src.interne = false;
 		return s;
