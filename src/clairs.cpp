@@ -144,9 +144,6 @@ longue(
     const char *t, const Lot *lot, size_t n, size_t p, bool avecsignes, Vue *v)
 {
 	size_t k = p / 64, ss = NULLE, hs = NULLE, qs = NULLE;
-	auto premier = [](size_t b, std::uint64_t bits) {
-		return bits != 0 ? b + rang(bits) : NULLE;
-	};
 
 	v->arret = AILLEURS;
 	for (std::uint64_t garde = ~0ull << p % 64;; k++, garde = ~0ull) {
@@ -162,11 +159,11 @@ longue(
 			v->arret = SIGNEES;
 			return;
 		}
-		ss = std::min(ss, premier(64 * k, sigs));
+		ss = std::min(ss, position(64 * k, sigs));
 		hs = std::min(
-		    hs, premier(64 * k, lot->hauts[k] & garde & avantfin));
+		    hs, position(64 * k, lot->hauts[k] & garde & avantfin));
 		qs = std::min(
-		    qs, premier(64 * k, lot->seps[k] & garde & avantfin));
+		    qs, position(64 * k, lot->seps[k] & garde & avantfin));
 		if (fins != 0) {
 			v->e = 64 * k + rang(fins);
 			break;

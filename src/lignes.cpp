@@ -76,7 +76,6 @@ static void traiter(const Ligne &, bool, const char *);
 static void relire(Lecture *, Balayage *);
 static void deplacer(Lecture *, Balayage *);
 static void decidefins(Lecture *, Balayage *);
-static size_t position(size_t, std::uint64_t);
 static Masques bloc(const Lot *, size_t);
 static Masques depuis(Masques, size_t);
 static std::uint64_t entre(size_t, size_t, size_t);
@@ -418,17 +417,6 @@ decidefins(Lecture *lec, Balayage *bal)
 		bal->premier = bal->sepavant = NULLE;
 	}
 	lec->clair = lec->fl == '\n' && lec->sepbalaye;
-}
-
-/*
- * Where the first byte that bits marks in the 64-byte block at base
- * stands, or NULLE when it marks none: without a branch, as whether a
- * block holds one follows no pattern.
- */
-static inline size_t
-position(size_t base, std::uint64_t bits)
-{
-	return (base + rang(bits | 1ull << 63)) | (0 - (size_t)(bits == 0));
 }
 
 /* The k-th block of lot. */
