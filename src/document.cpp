@@ -47,6 +47,7 @@ static bool interdit; /* a forbidden character was replaced on this line */
 static void morceaux(Champ, Champ, const char *, std::uint64_t);
 static char *ecrirefiche(
     char *, Champ, Champ, const char *, std::uint64_t, bool);
+static char *ecrirechamp(char *, Champ, const char *, std::uint64_t, bool);
 static void emettre(const char *, size_t);
 static size_t remplacer(const char *, char *, size_t *);
 static void texte(const char *, size_t);
@@ -175,30 +176,29 @@ fichesignes(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits)
 	return ecrirefiche(d, q, r, signe, bits, true);
 }
 
-/* fiche and fichesignes: the fields as they stand, or through champ. */
+/* fiche and fichesignes: the tags, and each field by ecrirechamp. */
 __attribute__((always_inline)) static inline char *
 ecrirefiche(char *d, Champ q, Champ r, const char *signe, std::uint64_t bits,
     bool signee)
 {
-	d += NF;
-	if (signee)
-		d = champ(q.p, q.n, d, signe >= q.p + q.n, signe, bits);
-	else {
-		copievecteur(d, q.p, q.n);
-		d += q.n;
-	}
+	d = ecrirechamp(d + NF, q, signe, bits, signee);
 	std::memcpy(d, BALISES.qr, sizeof BALISES.qr);
-	d += NQR;
-	if (signee)
-		d = champ(r.p, r.n, d, signe >= r.p + r.n, signe, bits);
-	else {
-		copievecteur(d, r.p, r.n);
-		d += r.n;
-	}
+	d = ecrirechamp(d + NQR, r, signe, bits, signee);
 	std::memcpy(d, BALISES.ff, sizeof BALISES.ff);
 	if (signee)
 		signaler();
 	return d + NFF;
+}
+
+/* A field of ecrirefiche's at d: as it stands, or, signee, through champ. */
+__attribute__((always_inline)) static inline char *
+ecrirechamp(
+    char *d, Champ c, const char *signe, std::uint64_t bits, bool signee)
+{
+	if (signee)
+		return champ(c.p, c.n, d, signe >= c.p + c.n, signe, bits);
+	copievecteur(d, c.p, c.n);
+	return d + c.n;
 }
 
 /*
