@@ -100,6 +100,22 @@ deplacer()
 	v = nullptr;
 }
 
+// Whether open() or openat() with these options creates a file, and so
+// takes a mode; and that mode, the next argument.
+static bool
+cree(int options)
+{
+	return (options & O_CREAT) != 0 || (options & O_TMPFILE) == O_TMPFILE;
+}
+
+static mode_t
+mode_de(va_list a)
+{
+	// (the analyzer does not see the caller's va_start)
+	return (mode_t)va_arg(
+	    a, int); // NOLINT(clang-analyzer-valist.Uninitialized)
+}
+
 extern "C" {
 
 ssize_t
@@ -237,16 +253,10 @@ open(const char *nom, int options, ...)
 {
 	static auto vrai =
 	    (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
-	mode_t mode = 0;
-	if ((options & O_CREAT) != 0 || (options & O_TMPFILE) == O_TMPFILE) {
-		va_list a;
-		va_start(a, options);
-		// (the analyzer does not see va_start on the line above)
-		mode = (mode_t)
-		    va_arg( // NOLINT(clang-analyzer-valist.Uninitialized)
-		        a, int);
-		va_end(a);
-	}
+	va_list a;
+	va_start(a, options);
+	mode_t mode = cree(options) ? mode_de(a) : 0;
+	va_end(a);
 	if ((options & O_DIRECTORY) != 0 && (options & O_PATH) == 0 &&
 	    std::getenv("KORVUM_PANNE_DOSSIERLU") != nullptr) {
 		errno = EACCES;
@@ -260,19 +270,14 @@ openat(int d, const char *nom, int options, ...)
 {
 	static auto vrai =
 	    (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
-	mode_t mode = 0;
-	if ((options & O_CREAT) != 0 || (options & O_TMPFILE) == O_TMPFILE) {
-		va_list a;
-		va_start(a, options);
-		// (the analyzer does not see va_start on the line above)
-		mode = (mode_t)
-		    va_arg( // NOLINT(clang-analyzer-valist.Uninitialized)
-		        a, int);
-		va_end(a);
-		if (std::getenv("KORVUM_PANNE_PROVISOIRE") != nullptr) {
-			errno = EACCES;
-			return -1;
-		}
+	va_list a;
+	va_start(a, options);
+	mode_t mode = cree(options) ? mode_de(a) : 0;
+	va_end(a);
+	if (cree(options) &&
+	    std::getenv("KORVUM_PANNE_PROVISOIRE") != nullptr) {
+		errno = EACCES;
+		return -1;
 	}
 	if ((options & O_TMPFILE) == O_TMPFILE &&
 	    std::getenv("KORVUM_PANNE_ANONYME") != nullptr) {
