@@ -31,11 +31,12 @@ preparersepar()
 
 /*
  * The first separator in the line [s, fin), and its length; nullptr and
- * 0 when there is none. * The zero separator (an empty third argument) stands
- * at the end of the line.  A separator windows-1252 has is its byte, found by a
- * byte scan while no escape is held; one it lacks can then not be there.  Once
- * escapes are held, a separator above 127 is looked for character by
- * character, so that no byte of an escape is taken for it.
+ * 0 when there is none.  The zero separator (an empty third argument)
+ * stands at the end of the line.  A separator windows-1252 has is its
+ * byte, found by a byte scan while no escape is held; one it lacks can
+ * then not be there.  Once escapes are held, a separator above 127 is
+ * looked for character by character, so that no byte of an escape is
+ * taken for it.
  */
 Separateur
 cherchesepar(const char *s, const char *fin)
