@@ -112,8 +112,8 @@ static mode_t
 mode_de(va_list a)
 {
 	// (the analyzer does not see the caller's va_start)
-	return (mode_t)va_arg(
-	    a, int); // NOLINT(clang-analyzer-valist.Uninitialized)
+	// NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+	return (mode_t)va_arg(a, int);
 }
 
 extern "C" {
