@@ -62,7 +62,8 @@ emprunter(Chemin c)
 
 void rediger();
 bool fermetout();
-void avertir();
+/* (out of line, so that the runs of lines do not keep its line number) */
+__attribute__((noinline)) void avertir();
 void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 char *reserver(char **, size_t *, size_t);

@@ -92,9 +92,10 @@ avertir()
 {
 	char m[sizeof PASDESEPAR + 24 + sizeof FINMESSAGE];
 	char *p = m + sizeof PASDESEPAR - 1;
+	const auto numero = (std::uint64_t)ligne; /* the shorter conversion */
 
 	std::memcpy(m, PASDESEPAR, sizeof PASDESEPAR - 1);
-	p = std::to_chars(p, m + sizeof m - sizeof FINMESSAGE, ligne).ptr;
+	p = std::to_chars(p, m + sizeof m - sizeof FINMESSAGE, numero).ptr;
 	std::memcpy(p, FINMESSAGE, sizeof FINMESSAGE - 1);
 	p += sizeof FINMESSAGE - 1;
 	retenir(m, (size_t)(p - m));

@@ -108,8 +108,9 @@ convertir()
 	lec.sepvu = lec.sepbalaye ? (char)separ : '\n';
 	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
 	                      decoderlignes), beside a line begun */
-	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
+	if ((tampon = (char *)std::malloc(1 + taille + MARGE)) == nullptr)
 		erreur(LIRE);
+	*tampon++ = '\n'; /* the byte before the first, which finligne reads */
 	for (;;) {
 		if (lec.clair && lec.debut >= lec.reprise &&
 		    lec.debut - bal.base < 64 &&
@@ -123,7 +124,7 @@ convertir()
 		else if (r == RIEN)
 			relire(&lec, &bal);
 	}
-	std::free(tampon);
+	std::free(tampon - 1);
 	tampon = nullptr;
 }
 
@@ -386,10 +387,11 @@ deplacer(Lecture *lec, Balayage *bal)
 		lec->debut = 0;
 	}
 	if (taille - lec->fin < BLOC) {
-		char *n = (char *)std::realloc(tampon, 2 * taille + MARGE);
+		char *n =
+		    (char *)std::realloc(tampon - 1, 1 + 2 * taille + MARGE);
 		if (n == nullptr)
 			erreur(LIRE);
-		tampon = n;
+		tampon = n + 1;
 		taille *= 2;
 	}
 }
