@@ -108,9 +108,8 @@ convertir()
 	lec.sepvu = lec.sepbalaye ? (char)separ : '\n';
 	taille = 3 * BLOC; /* a block, and its UTF-8 decoded (see
 	                      decoderlignes), beside a line begun */
-	if ((tampon = (char *)std::malloc(1 + taille + MARGE)) == nullptr)
+	if ((tampon = (char *)std::malloc(taille + MARGE)) == nullptr)
 		erreur(LIRE);
-	*tampon++ = '\n'; /* the byte before the first, which finligne reads */
 	for (;;) {
 		if (lec.clair && lec.debut >= lec.reprise &&
 		    lec.debut - bal.base < 64 &&
@@ -124,7 +123,7 @@ convertir()
 		else if (r == RIEN)
 			relire(&lec, &bal);
 	}
-	std::free(tampon - 1);
+	std::free(tampon);
 	tampon = nullptr;
 }
 
@@ -387,11 +386,10 @@ deplacer(Lecture *lec, Balayage *bal)
 		lec->debut = 0;
 	}
 	if (taille - lec->fin < BLOC) {
-		char *n =
-		    (char *)std::realloc(tampon - 1, 1 + 2 * taille + MARGE);
+		char *n = (char *)std::realloc(tampon, 2 * taille + MARGE);
 		if (n == nullptr)
 			erreur(LIRE);
-		tampon = n + 1;
+		tampon = n;
 		taille *= 2;
 	}
 }

@@ -61,12 +61,11 @@ rtrim(const char *fin)
 /*
  * Where the text of the line [s, e) ends, e its LF: the CRs just before
  * an LF are part of the line end, as a Windows text stream reads CR LF.
- * The byte before s is read, which the read buffer holds.
  */
 static inline const char *
 finligne(const char *s, const char *e)
 {
-	while (e[-1] == '\r' && e > s)
+	while (e > s && e[-1] == '\r')
 		e--;
 	return e;
 }
