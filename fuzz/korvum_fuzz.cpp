@@ -46,6 +46,9 @@ static const std::string LIGNE = MESSAGELIGNE;
 static const std::string INTERDIT =
     std::string(JOINT) + CARINTERDIT + FINMESSAGE;
 static const std::string ILLISIBLE = std::string(JOINT) + DOCILLISIBLE;
+// A line break inside a row of several lines: no character, so that no
+// rule takes it for a blank or a separator; the document holds "&#10;".
+static constexpr char32_t SAUT = 0x110000;
 
 static void
 faux(const char *quoi)
@@ -359,6 +362,10 @@ lisible(const std::u32string &t, bool octets, bool *interdit)
 {
 	std::string s;
 	for (char32_t c : t) {
+		if (c == SAUT) {
+			s += "&#10;";
+			continue;
+		}
 		if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
 		    (!octets && (c == 0xfffe || c == 0xffff))) {
 			*interdit = true;
@@ -503,7 +510,8 @@ couper(const std::u32string &l0, char32_t sep, char32_t cible,
 	const bool cellules = sep != '"';
 	bool qc = false, qt = false, rc = false, rt = false, d;
 	if (cellules && l[0] == '"' && (c = ferme(l, &d)) != npos) {
-		qt = d || l.substr(1, c - 1).find(cible) != npos;
+		qt = d || l.substr(1, c - 1).find(cible) != npos ||
+		     l.substr(1, c - 1).find(SAUT) != npos;
 		if (c + 1 < ou.size() && ou[c + 1] == cible)
 			qc = true, p = c + 1;
 		else if (c + 1 == l.size() && qt)
@@ -515,14 +523,98 @@ couper(const std::u32string &l0, char32_t sep, char32_t cible,
 	r = p + 1 <= l.size() ? l.substr(p + 1) : U"";
 	if (cellules && !r.empty() && r[0] == '"' &&
 	    ferme(r, &d) == r.size() - 1)
-		rc = true,
-		rt = d || r.substr(1, r.size() - 2).find(cible) != npos;
+		rc = true, rt = d ||
+		                r.substr(1, r.size() - 2).find(cible) != npos ||
+		                r.substr(1, r.size() - 2).find(SAUT) != npos;
 	bool tous = (qc || q.empty()) && (rc || r.empty());
 	if (qc && (qt || tous))
 		q = sanscitation(q);
 	if (rc && (rt || tous))
 		r = sanscitation(r);
 	return true;
+}
+
+// Where the line l leaves a quoted cell open: the quote that begins its Q,
+// or its R after the separator that ends a quoted Q or else the first, when
+// no quote closes it; npos when it leaves none.
+static size_t
+ouverte(const std::u32string &l0, char32_t sep, char32_t cible)
+{
+	const size_t npos = std::u32string::npos;
+	size_t d = l0.find_first_not_of(U" \t\n"), c, r;
+	bool doublee;
+	if (sep == 0 || sep == '"' || d == npos || l0[d] == '<')
+		return npos;
+	std::u32string l = l0.substr(d);
+	if (l[0] == '"' && (c = ferme(l, &doublee)) == npos)
+		return d;
+	if (l[0] == '"' && l.find_first_not_of(U" \t\n", c + 1) == npos)
+		return npos;
+	if (l[0] == '"' && c + 1 < l.size() && l[c + 1] == cible)
+		r = c + 2;
+	else if ((r = l.find(cible)) != npos)
+		r++;
+	if (r == npos || r >= l.size() || l[r] != '"' ||
+	    ferme(l.substr(r), &doublee) != npos)
+		return npos;
+	return d + r;
+}
+
+// A row that a spreadsheet wrote over n lines, or a line alone (n is 1).
+struct RangeeModele {
+	LigneModele x;
+	size_t n;
+};
+
+// The source's lines as rows: a line that leaves a quoted cell open takes
+// the lines after it, RANGEE in all at most, until that cell closes,
+// followed by the separator or by blanks alone (and the row's R, if it
+// opens one, too); the lines of a row are characters, each line break
+// SAUT. A cell that closes otherwise, or not at all, leaves its first
+// line alone.
+static std::vector<RangeeModele>
+rangees(const std::vector<LigneModele> &l, char32_t sep)
+{
+	auto cible = [&](const LigneModele &x) {
+		return x.octets && sep != 0 && octet1252(sep) < 0
+		           ? (char32_t)0xffffffff
+		       : x.octets && sep != 0 ? (char32_t)octet1252(sep)
+		                              : sep;
+	};
+	auto texte = [](const LigneModele &x) {
+		std::u32string t;
+		for (char32_t c : x.t)
+			t += x.octets ? car1252((unsigned char)c) : c;
+		return t;
+	};
+	std::vector<RangeeModele> r;
+	for (size_t i = 0; i < l.size();) {
+		size_t q = ouverte(l[i].t, sep, cible(l[i])), n = 1;
+		std::u32string t = texte(l[i]);
+		for (size_t k = 1; q != std::u32string::npos && k < RANGEE &&
+		                   i + k < l.size();
+		     k++) {
+			t += SAUT;
+			t += texte(l[i + k]);
+			bool d;
+			size_t c = ferme(t.substr(q), &d);
+			if (c == std::u32string::npos)
+				continue;
+			c += q + 1;
+			if (t.find_first_not_of(U" \t\n", c) !=
+			        std::u32string::npos &&
+			    t[c] != sep)
+				break;
+			if ((q = ouverte(t, sep, sep)) == std::u32string::npos)
+				n = k + 1;
+		}
+		if (n == 1)
+			r.push_back({l[i], 1});
+		else
+			r.push_back({{t, false, l[i + n - 1].lf}, n});
+		i += n;
+	}
+	return r;
 }
 
 using Fiches = std::vector<std::pair<std::u32string, std::u32string>>;
@@ -540,11 +632,13 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 	messages.clear();
 	fiches.clear();
 	*avale = false;
-	long long n = 0;
-	for (LigneModele &x : lignes(source)) {
+	long long suivante = 1;
+	for (RangeeModele &rangee : rangees(lignes(source), sep)) {
+		LigneModele &x = rangee.x;
 		std::u32string &l = x.t;
 		bool lf = x.lf, octets = x.octets, interdit = false;
-		n++;
+		const long long n = suivante; /* its first line's */
+		suivante += (long long)rangee.n;
 		size_t d = l.find_first_not_of(U" \t\n");
 		if (d == std::u32string::npos)
 			continue;

@@ -18,7 +18,6 @@
 
 size_t echappes; /* escapes held in the decoded text so far */
 
-static size_t interne(char *, char32_t);
 static size_t pasutf8(char *, const unsigned char *, unsigned char *);
 #ifdef KORVUM_SSSE3
 static size_t pasutf8ssse3(char *, const unsigned char *);
@@ -30,24 +29,6 @@ static size_t latinutf16avx2(
 #endif
 static size_t latinutf16(
     char *, const unsigned char *, const unsigned char *, bool);
-
-/* Write c at d, its windows-1252 byte or its escape; return its length. */
-static inline size_t
-interne(char *d, char32_t c)
-{
-	int b = octetinterne(c);
-
-	if (b >= 0) {
-		d[0] = (char)b;
-		return 1;
-	}
-	d[0] = (char)ECH;
-	d[1] = (char)(BITECH | (c >> 14 & 0x7f));
-	d[2] = (char)(BITECH | (c >> 7 & 0x7f));
-	d[3] = (char)(BITECH | (c & 0x7f));
-	echappes++;
-	return LECH;
-}
 
 /*
  * Decode the eight UTF-8 bytes at p to d, without a branch, when they are

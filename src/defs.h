@@ -57,6 +57,12 @@ inline constexpr size_t FENETRE = KORVUM_FENETRE;
 inline constexpr size_t NULLE = SIZE_MAX; /* no such position */
 
 /*
+ * The most lines a row of a spreadsheet may take, when a cell it quoted
+ * holds line breaks (see rangees.cpp): a stray quote takes no more.
+ */
+inline constexpr size_t RANGEE = 8;
+
+/*
  * What the sweep of 64 bytes finds (see balayer), a bit a byte, the first
  * byte's the lowest: the line ends, the bytes that need attention (SIGNE),
  * the bytes above 127, and the separator's byte when it is ASCII.  A Lot

@@ -153,6 +153,7 @@ bool decodee();
 bool deciderdebut(const char *, const char *, const char *, bool, bool);
 size_t decoderlignes(char **, size_t, size_t, size_t);
 bool decodeealecture(const char *);
+bool tenirdecodee(bool);
 bool lisibletelle(const char *, const char *);
 bool parleursoctets(const char *, const char *);
 void dit1252();
@@ -172,6 +173,30 @@ size_t enutf8(char *, char32_t);
 extern size_t echappes; /* escapes held in the decoded text so far */
 size_t decodeutf8(char *, const unsigned char *, size_t, size_t *);
 size_t decodeutf16(char *, const unsigned char *, size_t, bool, bool, size_t *);
+
+/* Write c at d as its escape, whatever it is; return its length. */
+inline size_t
+echapper(char *d, char32_t c)
+{
+	d[0] = (char)ECH;
+	d[1] = (char)(BITECH | (c >> 14 & 0x7f));
+	d[2] = (char)(BITECH | (c >> 7 & 0x7f));
+	d[3] = (char)(BITECH | (c & 0x7f));
+	echappes++;
+	return LECH;
+}
+
+/* Write c at d, its windows-1252 byte or its escape; return its length. */
+inline size_t
+interne(char *d, char32_t c)
+{
+	int b = octetinterne(c);
+
+	if (b < 0)
+		return echapper(d, c);
+	d[0] = (char)b;
+	return 1;
+}
 
 /* posix.cpp or windows.cpp */
 void preparer(int *, char ***);

@@ -72,7 +72,6 @@ static Trouve trouver(Lecture *, Balayage *, Trouvee *);
 static void simple(Lecture *, Balayage *, size_t, Trouvee *);
 static Trouve soignee(Lecture *, Balayage *, size_t, Trouvee *);
 static void passer(const Trouvee *);
-static void traiter(const Ligne &, bool, const char *);
 static void relire(Lecture *, Balayage *);
 static void deplacer(Lecture *, Balayage *);
 static void decidefins(Lecture *, Balayage *);
@@ -82,7 +81,6 @@ static std::uint64_t entre(size_t, size_t, size_t);
 static const char *sansmarque(const char *, const char *);
 static char *zero(const char *, const char *, size_t, std::uint64_t, bool);
 static bool ascii7(size_t, std::uint64_t);
-static const char *premiersigne(const char *, const char *);
 
 /*
  * Read the source in blocks and hand each line to regler, by runs of
@@ -113,7 +111,8 @@ convertir()
 	for (;;) {
 		if (lec.clair && lec.debut >= lec.reprise &&
 		    lec.debut - bal.base < 64 &&
-		    (lec.connu || lec.haut == NULLE) && lecteurlibre())
+		    (lec.connu || lec.haut == NULLE) && lecteurlibre() &&
+		    !rangeeouverte())
 			prendre(&lec, &bal);
 		Trouve r = trouver(&lec, &bal, &tr);
 		if (r == LIGNE)
@@ -123,6 +122,7 @@ convertir()
 		else if (r == RIEN)
 			relire(&lec, &bal);
 	}
+	finirrangees();
 	std::free(tampon);
 	tampon = nullptr;
 }
@@ -307,23 +307,7 @@ passer(const Trouvee *tr)
 		sep = nullptr;
 	}
 	/* a quote is a sign: a line without signs holds none */
-	traiter(regler(d, f, sep, signe < f), tr->lf, signe);
-}
-
-/*
- * Write what regler said of a line: its markup, with its line end when
- * lf; its warning; or its record, whose first byte that needs attention
- * stands at signe, or past it.
- */
-static void
-traiter(const Ligne &l, bool lf, const char *signe)
-{
-	if (l.verdict == BALISE)
-		balise(l.s, (size_t)(l.f - l.s), lf);
-	else if (l.verdict == SANSSEPAR)
-		avertir();
-	else if (l.verdict == FICHE)
-		enregistrement(champq(l), champr(l), signe, 0);
+	accueillir(d, f, tr->lf, sep, signe);
 }
 
 /*
@@ -506,7 +490,7 @@ ascii7(size_t base, std::uint64_t siens)
  * The first byte of [s, fin) that needs attention, or fin; 64 bytes a
  * step, which may look at up to 63 bytes past fin.
  */
-static const char *
+const char *
 premiersigne(const char *s, const char *fin)
 {
 	for (const char *p = s; p < fin; p += 64) {

@@ -30,9 +30,22 @@ struct Separateur {
 	size_t n;
 };
 
+/* How a cell that a line left open ends in the lines after (fermeture). */
+enum Fermeture { OUVERTE, FERMEE, FAUSSE };
+
 void preparersepar();
 Separateur cherchesepar(const char *, const char *);
 void citer(Ligne *, const char *);
+const char *celluleouverte(const char *, const char *);
+Fermeture fermeture(const char *, const char *);
+
+/* lignes.cpp */
+const char *premiersigne(const char *, const char *);
+
+/* rangees.cpp */
+void accueillir(const char *, const char *, bool, const char *, const char *);
+bool rangeeouverte();
+void finirrangees();
 
 /*
  * Where the text of [s, fin) begins: past its blanks.  The byte at fin
@@ -136,6 +149,22 @@ static inline Champ
 champr(const Ligne &l)
 {
 	return {l.r, (size_t)(l.f - l.r)};
+}
+
+/*
+ * Write what regler said of a line: its markup, with its line end when
+ * lf; its warning; or its record, whose first byte that needs attention
+ * stands at signe, or past it.
+ */
+static inline void
+traiter(const Ligne &l, bool lf, const char *signe)
+{
+	if (l.verdict == BALISE)
+		balise(l.s, (size_t)(l.f - l.s), lf);
+	else if (l.verdict == SANSSEPAR)
+		avertir();
+	else if (l.verdict == FICHE)
+		enregistrement(champq(l), champr(l), signe, 0);
 }
 
 /* Where the lowest bit set in x, which is not 0, stands. */

@@ -1,9 +1,12 @@
 /*
  * The rules of a line that regler (lignes.h) calls out of line: the
- * search for the separator, and the cells a spreadsheet quoted.
+ * search for the separator, and the cells a spreadsheet quoted, on one
+ * line or over several (see rangees.cpp).
  */
 
 #include "lignes.h"
+
+#include <cstring>
 
 static int octetsep[2]; /* separ's byte (or -1) as is, and decoded */
 
@@ -19,6 +22,7 @@ struct Cellule {
 
 static Cellule cellule(const char *, const char *);
 static bool tient(Cellule, const char *);
+static bool saut(const char *, const char *);
 static const char *decouvrir(const char *, const char *);
 
 /* Take the separator of the run: its byte, as is and decoded. */
@@ -68,11 +72,11 @@ cherchesepar(const char *s, const char *fin)
  * quoted: a field that stands wholly between quotes, from the line's
  * text or from just after the separator to the separator or the line's
  * end, every quote inside doubled.  Such a field is the cell it quotes
- * when it holds the separator or a doubled quote, or when every field of
- * the line that is not empty is quoted so (a spreadsheet's "quote all
- * text cells"): its quotes go, each "" is ", in place, and a separator
- * inside does not split the line.  Any other quote stays as typed.
- * bout is where the line ends before its trailing blanks.
+ * when it holds the separator, a doubled quote or a line break (a row of
+ * several lines), or when every field of the line that is not empty is
+ * quoted so (a spreadsheet's "quote all text cells"): its quotes go, each
+ * "" is ", in place, and a separator inside does not split the line.  Any other
+ * quote stays as typed. bout is where the line ends before its trailing blanks.
  */
 void
 citer(Ligne *l, const char *bout)
@@ -120,11 +124,83 @@ cellule(const char *p, const char *fin)
 	return {nullptr, doublee};
 }
 
-/* Whether the cell c, quoted from p, holds a doubled quote or the separator. */
+/*
+ * Whether the cell c, quoted from p, holds a doubled quote, the separator
+ * or a line break.
+ */
 static bool
 tient(Cellule c, const char *p)
 {
-	return c.doublee || cherchesepar(p + 1, c.ferme).p != nullptr;
+	return c.doublee || saut(p + 1, c.ferme) ||
+	       cherchesepar(p + 1, c.ferme).p != nullptr;
+}
+
+/*
+ * Whether [s, fin) holds a line break: the escape of LF, which only a row
+ * of several lines holds (see rangees.cpp).
+ */
+static bool
+saut(const char *s, const char *fin)
+{
+	if (!decodee())
+		return false;
+	for (const char *p = s; p < fin; p++)
+		if ((unsigned char)*p == ECH && caractereech(p) == '\n')
+			return true;
+	return false;
+}
+
+/*
+ * Where the line [s, fin), neither blank nor markup, leaves a cell that a
+ * spreadsheet quoted open: the quote that begins its Q or its R (split as
+ * citer splits it) when no quote closes it on the line; else nullptr.
+ * Such a cell holds a line break and goes on at the next line.
+ */
+const char *
+celluleouverte(const char *s, const char *fin)
+{
+	Separateur c = {nullptr, 0};
+
+	if (separ == 0 || separ == '"' ||
+	    std::memchr(s, '"', (size_t)(fin - s)) == nullptr)
+		return nullptr;
+	s = debutchaine(s, fin);
+	if (s == fin || *s == '<')
+		return nullptr;
+	if (*s == '"') {
+		Cellule q = cellule(s, fin);
+		if (q.ferme == nullptr)
+			return s;
+		if (debutchaine(q.ferme + 1, fin) == fin)
+			return nullptr; /* a cell alone, or no separator */
+		if ((c = cherchesepar(q.ferme + 1, fin)).p != q.ferme + 1)
+			c.p = nullptr;
+	}
+	if (c.p == nullptr)
+		c = cherchesepar(s, fin);
+	const char *r = c.p + c.n;
+	return c.p != nullptr && r < fin && *r == '"' &&
+	               cellule(r, fin).ferme == nullptr
+	           ? r
+	           : nullptr;
+}
+
+/*
+ * Whether the cell quoted from q closes within [q, fin), the lines of a
+ * row: OUVERTE when it does not; FERMEE when its closing quote is followed
+ * by the separator, or by blanks alone; FAUSSE otherwise: it is no cell.
+ */
+Fermeture
+fermeture(const char *q, const char *fin)
+{
+	const char *f = cellule(q, fin).ferme;
+
+	if (f == nullptr)
+		return OUVERTE;
+	f++;
+	return debutchaine(f, fin) == fin || cherchesepar(f, fin).p == f
+	           ? FERMEE
+	           : FAUSSE;
 }
 
 /*

@@ -178,6 +178,16 @@ decodee()
 	return src.interne;
 }
 
+/* Take the text handed over as held decoded, or not; returns what was. */
+bool
+tenirdecodee(bool oui)
+{
+	bool avant = src.interne;
+
+	src.interne = oui;
+	return avant;
+}
+
 /*
  * At the start of a source without mark, decide what the lines that do
  * not tell are read in: that of the first line from p (the line of the

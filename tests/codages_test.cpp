@@ -455,7 +455,51 @@ TEST_F(Korvum, SpreadsheetCellsInEveryEncoding)
 	        fiche("a\tb", "c"), ""},
 	    {"a space separator is cut first", " ", u"abc  ", "",
 	        pasdesepar(1)},
+	    {"a cell over two lines, as Excel writes it", ";",
+	        u"\"fenêtre\nouverte\";window\r\nchat;cat",
+	        fiche("fen\xeatre&#10;ouverte", "window") +
+	            fiche("chat", "cat"),
+	        ""},
+	    {"an R over lines, as LibreOffice writes it", ";",
+	        u"manzana;\"una fruta\nverde\"\nchat;cat",
+	        fiche("manzana", "una fruta&#10;verde") + fiche("chat", "cat"),
+	        ""},
+	    {"both cells over lines, one line empty", ";",
+	        u"\"a\n\nb\";\"c\nd\"", fiche("a&#10;&#10;b", "c&#10;d"), ""},
+	    {"a cell alone over lines, then numbered lines", ";",
+	        u"\"a\nb\"\nsans\nx;y", fiche("a&#10;b", "") + fiche("x", "y"),
+	        pasdesepar(3)},
+	    {"a cell over lines, TAB-separated", "\t", u"\"a\nb\"\tc\t",
+	        fiche("a&#10;b", "c"), ""},
+	    {"a cell over lines that closes before text is typed", ";",
+	        u"\"a\nb\" c;d", fiche("b\" c", "d"), pasdesepar(1)},
+	    {"a quote that never closes takes no line", ";", u"\"ouvert;x\nb;c",
+	        fiche("\"ouvert", "x") + fiche("b", "c"), ""},
 	};
+	// A row of RANGEE lines is one record; with a line more, every line
+	// is typed.
+	static_assert(RANGEE < 9, "the lines below are numbered by a digit");
+	std::vector<Ligne> rangees = lignes;
+	std::u16string cellule = u"\"1";
+	std::string corps = "1", err = pasdesepar(1);
+	for (size_t i = 2; i <= RANGEE; i++) {
+		cellule += u"\n" + std::u16string(1, char16_t(u'0' + i));
+		corps += "&#10;" + std::to_string(i);
+		err += pasdesepar((int)i);
+	}
+	rangees.push_back({"a cell over as many lines as a row takes", ";",
+	    cellule + u"\";x", fiche(corps, "x"), ""});
+	rangees.push_back({"a cell over a line more than a row takes", ";",
+	    cellule + u"\n9\";x", fiche("9\"", "x"), err});
+	// Among plain lines, which go by runs, the lines of a row wait for it.
+	std::u16string plaines = u"\"a\nb\nc\nd\";x";
+	std::string fiches = fiche("a&#10;b&#10;c&#10;d", "x");
+	for (int i = 0; i < 100; i++) {
+		plaines = u"chat;cat\n" + plaines + u"\nchien;dog";
+		fiches = fiche("chat", "cat") + fiches + fiche("chien", "dog");
+	}
+	rangees.push_back(
+	    {"a row among plain lines", ";", plaines, fiches, ""});
 	auto cp1252 = [](const std::u16string &t) {
 		std::string s;
 		for (char16_t u : t)
@@ -472,7 +516,7 @@ TEST_F(Korvum, SpreadsheetCellsInEveryEncoding)
 				    char(0x80 | (u & 0x3f))};
 		return s;
 	};
-	for (const auto &l : lignes) {
+	for (const auto &l : rangees) {
 		const std::u16string t = l.source + u"\r\n";
 		const std::vector<std::pair<std::string, std::string>> codages =
 		    {{"windows-1252", cp1252(t)}, {"UTF-8", utf8(t)},

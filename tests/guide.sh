@@ -176,21 +176,25 @@ ps51 ./korvum.exe liste.txt liste.xml "$tab"
 grep -qF "<F><Q>$ref</Q><R>How are you?</R></F>" liste.xml &&
 	grep -qF "<F><Q>maison</Q><R>house${tab}note</R></F>" liste.xml ||
 	faute "Texte Unicode: a Greek question or the third column went wrong"
-# Excel's "CSV UTF-8": its mark, CR LF, cells quoted for the separator or
-# a quote, an empty last cell. LibreOffice on Linux with "quote all text
-# cells": LF alone, every cell that is not empty quoted, TABs.
+# Excel's "CSV UTF-8": its mark, CR LF, cells quoted for the separator, a
+# quote or a line break (a bare LF), an empty last cell. LibreOffice on
+# Linux with "quote all text cells": LF alone, every cell that is not
+# empty quoted, TABs.
 installe && printf '\357\273\277"porte; fen\303\252tre";door\r\n' >liste.txt
-printf '"Il dit ""oui""";yes\r\nmaison;\r\n' >>liste.txt
+printf '"Il dit ""oui""";yes\r\nmaison;\r\n"ligne 1\nligne 2";x\r\n' >>liste.txt
 ps51 ./korvum.exe liste.txt liste.xml ';'
 LC_ALL=C grep -qF "$(printf '<F><Q>porte; fen\352tre</Q><R>door</R></F>')" liste.xml &&
 	grep -qF '<F><Q>Il dit "oui"</Q><R>yes</R></F>' liste.xml &&
-	grep -qF '<F><Q>maison</Q><R></R></F>' liste.xml && ! [ -s "$dir/erreurs" ] ||
+	grep -qF '<F><Q>maison</Q><R></R></F>' liste.xml &&
+	grep -qF '<F><Q>ligne 1&#10;ligne 2</Q><R>x</R></F>' liste.xml &&
+	! [ -s "$dir/erreurs" ] ||
 	faute "Excel's CSV UTF-8: a quoted or an empty cell went wrong"
-installe && printf '"chat"\t"cat"\n"ours"\t\n"a\tb"\t"c"\n' >liste.txt
+installe && printf '"chat"\t"cat"\n"ours"\t\n"a\tb"\t"c"\n"d\ne"\t"f"\n' >liste.txt
 ps51 ./korvum.exe liste.txt liste.xml "$tab"
 grep -qF '<F><Q>chat</Q><R>cat</R></F>' liste.xml &&
 	grep -qF '<F><Q>ours</Q><R></R></F>' liste.xml &&
-	grep -qF "<F><Q>a${tab}b</Q><R>c</R></F>" liste.xml ||
+	grep -qF "<F><Q>a${tab}b</Q><R>c</R></F>" liste.xml &&
+	grep -qF '<F><Q>d&#10;e</Q><R>f</R></F>' liste.xml ||
 	faute "LibreOffice's quoted cells, TAB-separated: wrong records"
 donne "\$mots | ForEach-Object { \$_.Mot + \"\`t\" + \$_.Traduction } | Set-Content liste.txt -Encoding UTF8"
 for bom in '\357\273\277' ''; do

@@ -81,12 +81,14 @@ done
 # Lines that made documents no reader could open: a bare & or <, Word's
 # manual line break, a stray byte windows-1252 leaves unassigned; and cells
 # a spreadsheet quoted. xmllint reads each as typed, the markup the user
-# meant as markup, a quoted cell as the cell.
+# meant as markup, a quoted cell as the cell, its line break too.
 printf '%s\r\n' 'A & R man;R&D' '2 < 3;vrai' 'x <= y;<3' 'a]]>b;&eacute;' \
 	'le <b>chat</b>;&amp; &#233;' >lignes.txt
 # Cells a spreadsheet quoted, that hold the separator, quotes or a sign.
 printf '"porte; fen\352tre";door\r\n' >>lignes.txt
 printf '%s\r\n' '"Il dit ""oui""";yes' '"x < y; z";"vrai"' >>lignes.txt
+# A cell over two lines, as Excel writes it: a bare LF inside its quotes.
+printf '"ligne 1\nligne 2";x\r\n' >>lignes.txt
 printf 'un\013deux;caf\201\r\n' >>lignes.txt
 cat >lignes-attendu.txt <<'EOF2'
 <SOLVARINE ID_CHAMP1="Q" ID_CHAMP2="R" TYPE="L">
@@ -98,6 +100,8 @@ cat >lignes-attendu.txt <<'EOF2'
 <F><Q>porte; fenêtre</Q><R>door</R></F>
 <F><Q>Il dit "oui"</Q><R>yes</R></F>
 <F><Q>x &lt; y; z</Q><R>vrai</R></F>
+<F><Q>ligne 1
+ligne 2</Q><R>x</R></F>
 EOF2
 # (U+FFFD for the break, U+0081 for the byte: what Windows maps it to.)
 printf '<F><Q>un\357\277\275deux</Q><R>caf\302\201</R></F>\n</SOLVARINE>\n' \
