@@ -240,6 +240,9 @@ TEST_F(Korvum, EachLineIsReadInItsEncoding)
 	            fiche("\xc9glise", "church") +
 	            fiche("CAF\xc9\x85", "coffee"),
 	        ""},
+	    {"a row of a UTF-8 line and an ANSI line", {";"},
+	        "\"fenêtre\nma\xe7on\x81\";x\n" + utf8,
+	        fiche("fen\xeatre&#10;ma\xe7on&#129;", "x") + dansutf8, ""},
 	    {"a lone Greek letter first is UTF-8", {";"}, "Ω;omega\n" + utf8,
 	        fiche("&#937;", "omega") + dansutf8, ""},
 	    {"lines that all doubt are UTF-8", {";"}, "Ω;omega\nà;to\n",
