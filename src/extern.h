@@ -4,7 +4,7 @@
  * messages.h the messages; the types that only the reader and the lexer
  * share stand with the lexer's procedures).
  *
- *	main.cpp	the command line, and main
+ *	main.cpp	the command line, main, the files a run opens
  *	korvum.cpp	the run: its state, the fatal path, messages about lines
  *	lignes.cpp	the line loop (lignes.h: the rules of a line)
  *	clairs.cpp	runs of plain lines, straight from the sweep's masks
@@ -66,6 +66,12 @@ void avertir();
 void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 char *reserver(char **, size_t *, size_t);
+
+/* main.cpp */
+const char *ouvrirfichiers(const char *, const char *);
+void parametrer(const char *, char32_t);
+bool declarationxml(const unsigned char *, size_t);
+char32_t caractereargument(const char *, bool);
 
 /* lignes.cpp, clairs.cpp */
 void convertir();
