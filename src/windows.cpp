@@ -209,6 +209,7 @@ ouvrirbut(const char *nom)
 	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 	int fd = -1;
 
+	but.enplace = false; /* a dialogue opens a target for each list */
 	but.existait = h != INVALID_HANDLE_VALUE;
 	if (!but.existait && GetLastError() == ERROR_FILE_NOT_FOUND)
 		fd = creerprovisoire(w);
@@ -305,6 +306,7 @@ creerprovisoire(const wchar_t *w)
 		return -1;
 	}
 	but.provisoire = t;
+	std::free(but.cible);
 	but.cible = c;
 	SetConsoleCtrlHandler(interrompre, TRUE);
 	return fd;
