@@ -18,7 +18,8 @@
  *	decodage.cpp	UTF-8 and UTF-16 decoded, with their vector steps
  *	posix.cpp	the system, on POSIX systems
  *	windows.cpp	the system, on Windows
- *	console.cpp	korvum.exe's messages, and its console of its own
+ *	console.cpp	korvum.exe's messages, and its console of its own:
+ *			the dialogue for the lists dropped on it
  */
 #pragma once
 
@@ -201,6 +202,10 @@ void message(const char *, size_t);
 void retenir(const char *, size_t);
 void lacher();
 
-/* console.cpp, on Windows only */
+/* windows.cpp and console.cpp, on Windows only */
+char *versutf8(const wchar_t *);
+wchar_t *versutf16(const char *);
 bool consoleapart();
 void attendre();
+bool sontdeslistes(int, char **);
+int dialoguer(int, char **);

@@ -26,6 +26,9 @@
  * The source is read and the document written in large blocks; a line is
  * handled whole, however long, straight from the read buffer.
  *
+ * korvum.exe alone in a console of its own, with lists dropped on it,
+ * asks what to do instead and converts each list beside it (console.cpp).
+ *
  * This file holds the command line; extern.h says where the rest is.
  */
 
@@ -39,6 +42,10 @@ main(int argc, char *argv[])
 	const char *pourquoi;
 
 	preparer(&argc, &argv);
+#ifdef _WIN32
+	if (consoleapart() && sontdeslistes(argc, argv))
+		return dialoguer(argc, argv);
+#endif
 	if (argc <= 2) {
 		message(SYNTAXE, sizeof SYNTAXE - 1);
 		message(DEFAUT, sizeof DEFAUT - 1);

@@ -30,8 +30,6 @@ static struct {
 	DWORD attributs;              /* with these attributes */
 } but;
 
-static char *versutf8(const wchar_t *);
-static wchar_t *versutf16(const char *);
 static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
@@ -42,7 +40,7 @@ static DWORD WINAPI demarrer(void *);
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
 
 /* A Windows name as UTF-8, a lone surrogate kept, so that it comes back. */
-static char *
+char *
 versutf8(const wchar_t *w)
 {
 	size_t n = std::wcslen(w);
@@ -62,7 +60,7 @@ versutf8(const wchar_t *w)
 }
 
 /* The name back in UTF-16, for the wide calls of Windows. */
-static wchar_t *
+wchar_t *
 versutf16(const char *a)
 {
 	size_t n = std::strlen(a);
