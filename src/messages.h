@@ -125,7 +125,7 @@ inline constexpr char TOUCHE[] =
  * The questions end where the answer is typed.
  */
 inline constexpr char BIENVENUE[] =
-    "korvum fait de chaque liste un document XML, à côté d'elle.\n"
+    "Chaque liste devient un document XML, à côté d'elle.\n"
     "Entrée accepte ce qui est entre crochets ; tapez autre chose pour le "
     "changer.\n";
 inline constexpr char QUELLELISTE[] =

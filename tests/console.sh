@@ -14,7 +14,7 @@ rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
 cp "$exe" korvum.exe
 printf 'sans s\351parateur\r\n' >liste.txt
 touche='Appuyez sur une touche pour fermer cette fenêtre.'
-bienvenue="korvum fait de chaque liste un document XML"
+bienvenue="Chaque liste devient un document XML"
 
 echecs=0
 for cp in 850 1252 65001; do
