@@ -360,12 +360,11 @@ choisirseparateur(long trouve, char32_t *sep)
 		    {nom != nullptr ? nom : vu});
 		if ((r = reponse(false)) == nullptr)
 			return false;
-		*sep = (char32_t)trouve;
+		*sep =
+		    *r != '\0' ? caractereargument(r, false) : (char32_t)trouve;
 		for (const Nomme &c : NOMMES)
 			if (std::strcmp(r, c.nom) == 0)
 				*sep = (unsigned char)c.car;
-		if (*r != '\0' && *sep == (char32_t)trouve)
-			*sep = caractereargument(r, false);
 		std::free(r);
 		if (*sep != 0)
 			return true;
