@@ -4,7 +4,7 @@
  * messages.h the messages; the types that only the reader and the lexer
  * share stand with the lexer's procedures).
  *
- *	main.cpp	the command line, and main
+ *	main.cpp	the command line, main, the files a run opens
  *	korvum.cpp	the run: its state, the fatal path, messages about lines
  *	lignes.cpp	the line loop (lignes.h: the rules of a line)
  *	clairs.cpp	runs of plain lines, straight from the sweep's masks
@@ -18,7 +18,8 @@
  *	decodage.cpp	UTF-8 and UTF-16 decoded, with their vector steps
  *	posix.cpp	the system, on POSIX systems
  *	windows.cpp	the system, on Windows
- *	console.cpp	korvum.exe's messages, and its console of its own
+ *	console.cpp	korvum.exe's messages, and its console of its own:
+ *			the dialogue for the lists dropped on it
  */
 #pragma once
 
@@ -67,6 +68,12 @@ __attribute__((noinline)) void avertir();
 void avertirligne(std::int64_t, const char *, size_t);
 [[noreturn]] void erreur(const char *);
 char *reserver(char **, size_t *, size_t);
+
+/* main.cpp */
+const char *ouvrirfichiers(const char *, const char *);
+void parametrer(const char *, char32_t);
+bool declarationxml(const unsigned char *, size_t);
+char32_t caractereargument(const char *, bool);
 
 /* lignes.cpp, clairs.cpp */
 void convertir();
@@ -221,6 +228,10 @@ void message(const char *, size_t);
 void retenir(const char *, size_t);
 void lacher();
 
-/* console.cpp, on Windows only */
+/* windows.cpp and console.cpp, on Windows only */
+char *versutf8(const wchar_t *);
+wchar_t *versutf16(const char *);
 bool consoleapart();
 void attendre();
+bool sontdeslistes(int, char **);
+int dialoguer(int, char **);

@@ -26,6 +26,9 @@
  * The source is read and the document written in large blocks; a line is
  * handled whole, however long, straight from the read buffer.
  *
+ * korvum.exe alone in a console of its own, with lists dropped on it,
+ * asks what to do instead and converts each list beside it (console.cpp).
+ *
  * This file holds the command line; extern.h says where the rest is.
  */
 
@@ -33,16 +36,16 @@
 
 #include <cstring>
 
-static bool declarationxml(const unsigned char *, size_t);
-static char32_t caractereargument(const char *, bool);
-
 int
 main(int argc, char *argv[])
 {
-	char tete[TETE];
-	long n;
+	const char *pourquoi;
 
 	preparer(&argc, &argv);
+#ifdef _WIN32
+	if (consoleapart() && sontdeslistes(argc, argv))
+		return dialoguer(argc, argv);
+#endif
 	if (argc <= 2) {
 		message(SYNTAXE, sizeof SYNTAXE - 1);
 		message(DEFAUT, sizeof DEFAUT - 1);
@@ -50,30 +53,58 @@ main(int argc, char *argv[])
 		return 0;
 	}
 
-	if ((entree = ouvrirsource(argv[1])) < 0)
-		erreur(OUVRIRENTREE);
-	if (memefichier(argv[2]))
-		erreur(MEMEFICHIER);
-	if ((n = debutbut(argv[2], tete, sizeof tete)) < 0)
-		erreur(OUVRIRSORTIE);
-	if (n > 0 && !declarationxml((const unsigned char *)tete, (size_t)n))
-		erreur(PASXML);
-	if ((sortie = ouvrirbut(argv[2])) < 0)
-		erreur(OUVRIRSORTIE);
-
-	char32_t c = caractereargument(argv[2], true);
-	int b = octet1252(c);
-	typedoc = c >= 'a' && c <= 'z' ? (unsigned char)(c - 'a' + 'A')
-	          : b >= 0             ? (unsigned char)b
-	                               : '?';
-	if (argc >= 4)
-		separ = caractereargument(argv[3], false);
-	jeu = jeuprocesseur();
+	if ((pourquoi = ouvrirfichiers(argv[1], argv[2])) != nullptr)
+		erreur(pourquoi);
+	parametrer(
+	    argv[2], argc >= 4 ? caractereargument(argv[3], false) : ' ');
 
 	rediger();
 	if (!fermetout())
 		erreur(ECRIRE);
 	return 0;
+}
+
+/*
+ * Open the source, then the target, in that order: a target that is the
+ * source, or a file that is not a document, is not opened.  The message
+ * that says why one cannot be, or nullptr; the source may be left open
+ * (fermetout closes it).
+ */
+const char *
+ouvrirfichiers(const char *source, const char *nom)
+{
+	char tete[TETE];
+	long n;
+
+	if ((entree = ouvrirsource(source)) < 0)
+		return OUVRIRENTREE;
+	if (memefichier(nom))
+		return MEMEFICHIER;
+	if ((n = debutbut(nom, tete, sizeof tete)) < 0)
+		return OUVRIRSORTIE;
+	if (n > 0 && !declarationxml((const unsigned char *)tete, (size_t)n))
+		return PASXML;
+	if ((sortie = ouvrirbut(nom)) < 0)
+		return OUVRIRSORTIE;
+	return nullptr;
+}
+
+/*
+ * What a run takes from its command line once both files are open: the
+ * type letter, from the last character of the target's name, the
+ * separator, and the vector steps of the processor.
+ */
+void
+parametrer(const char *nom, char32_t separateur)
+{
+	char32_t c = caractereargument(nom, true);
+	int b = octet1252(c);
+
+	typedoc = c >= 'a' && c <= 'z' ? (unsigned char)(c - 'a' + 'A')
+	          : b >= 0             ? (unsigned char)b
+	                               : '?';
+	separ = separateur;
+	jeu = jeuprocesseur();
 }
 
 /*
@@ -85,7 +116,7 @@ main(int argc, char *argv[])
  * file is a document that korvum may replace: a list given as the target
  * by mistake, even one that begins with a comment line, is kept.
  */
-static bool
+bool
 declarationxml(const unsigned char *p, size_t n)
 {
 	static const char XML[] = "<?xml";
@@ -122,7 +153,7 @@ declarationxml(const unsigned char *p, size_t n)
  * UTF-8 terminal or the Windows build hands it over; any other is read as
  * windows-1252, a character a byte.
  */
-static char32_t
+char32_t
 caractereargument(const char *a, bool dernier)
 {
 	const auto *p = (const unsigned char *)a;

@@ -109,11 +109,51 @@ static_assert(pourquoientier(), "one text per Raison, in its order");
 
 /*
  * What korvum.exe says, in a console of its own, before that console
- * closes: each line shorter than the 80 columns of a console window, the
- * whole in one message.
+ * closes: each line shorter than the 80 columns of a console window.
+ * DOUBLECLIC when it was not given lists, TOUCHE always.
  */
 inline constexpr char DOUBLECLIC[] =
     "\n"
     "korvum s'utilise dans une fenêtre de commandes (cmd ou PowerShell).\n"
-    "Le fichier LISEZMOI.txt, à côté de korvum.exe, explique comment.\n"
+    "Le fichier LISEZMOI.txt, à côté de korvum.exe, explique comment.\n";
+inline constexpr char TOUCHE[] =
     "Appuyez sur une touche pour fermer cette fenêtre.\n";
+
+/*
+ * The dialogue of korvum.exe alone in its console, for the lists dropped
+ * on it (console.cpp): each % stands for a name or a number, in order.
+ * The questions end where the answer is typed.
+ */
+inline constexpr char BIENVENUE[] =
+    "Chaque liste devient un document XML, à côté d'elle.\n"
+    "Entrée accepte ce qui est entre crochets ; tapez autre chose pour le "
+    "changer.\n";
+inline constexpr char QUELLELISTE[] =
+    "\nListe à convertir (tapez son nom, ou glissez-la ici) : ";
+inline constexpr char PASUNELISTE[] = "Pas de liste de ce nom : %\n";
+inline constexpr char PASUNDOCUMENT[] =
+    "% est un document XML, pas une liste.\n";
+inline constexpr char LISTE[] = "\nListe : %\n";
+inline constexpr char SEPARATEUR[] = "Séparateur [%] : ";
+inline constexpr char QUELSEPARATEUR[] =
+    "Séparateur (aucun ne se dégage des lignes ; tapez-le) : ";
+inline constexpr char QUELDOCUMENT[] = "Document [%] : ";
+inline constexpr char REMPLACER[] =
+    "Le document % existe déjà. Le remplacer ? [o/N] : ";
+inline constexpr char NONREMPLACE[] =
+    "% n'est pas un document XML : korvum ne le remplace pas.\n";
+inline constexpr char AUTRENOM[] =
+    "Autre nom (Entrée seule : laisser cette liste) : ";
+inline constexpr char LAISSEE[] = "Liste laissée, pas de document.\n";
+inline constexpr char BILAN[] = "% % dans %, % %.\n";
+inline constexpr char FICHEECRITE[] = "fiche écrite";
+inline constexpr char FICHESECRITES[] = "fiches écrites";
+inline constexpr char SIGNALEE[] = "ligne signalée";
+inline constexpr char SIGNALEES[] = "lignes signalées";
+inline constexpr char OUI[] = "o"; /* the answer that replaces a document */
+
+/* The separators that a typed name stands for, and their names shown. */
+inline constexpr struct Nomme {
+	char car;
+	const char *nom;
+} NOMMES[] = {{'\t', "tabulation"}, {'\t', "tab"}, {' ', "espace"}};

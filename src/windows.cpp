@@ -30,8 +30,6 @@ static struct {
 	DWORD attributs;              /* with these attributes */
 } but;
 
-static char *versutf8(const wchar_t *);
-static wchar_t *versutf16(const char *);
 static int ouvrir(const char *, DWORD, DWORD, int);
 static wchar_t *complet(const wchar_t *);
 static int creerprovisoire(const wchar_t *);
@@ -42,7 +40,7 @@ static DWORD WINAPI demarrer(void *);
 extern "C" int __wgetmainargs(int *, wchar_t ***, wchar_t ***, int, int *);
 
 /* A Windows name as UTF-8, a lone surrogate kept, so that it comes back. */
-static char *
+char *
 versutf8(const wchar_t *w)
 {
 	size_t n = std::wcslen(w);
@@ -62,7 +60,7 @@ versutf8(const wchar_t *w)
 }
 
 /* The name back in UTF-16, for the wide calls of Windows. */
-static wchar_t *
+wchar_t *
 versutf16(const char *a)
 {
 	size_t n = std::strlen(a);
@@ -209,6 +207,7 @@ ouvrirbut(const char *nom)
 	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 	int fd = -1;
 
+	but.enplace = false; /* a dialogue opens a target for each list */
 	but.existait = h != INVALID_HANDLE_VALUE;
 	if (!but.existait && GetLastError() == ERROR_FILE_NOT_FOUND)
 		fd = creerprovisoire(w);
@@ -305,6 +304,7 @@ creerprovisoire(const wchar_t *w)
 		return -1;
 	}
 	but.provisoire = t;
+	std::free(but.cible);
 	but.cible = c;
 	SetConsoleCtrlHandler(interrompre, TRUE);
 	return fd;
