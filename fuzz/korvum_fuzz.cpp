@@ -541,7 +541,7 @@ static size_t
 ouverte(const std::u32string &l0, char32_t sep, char32_t cible)
 {
 	const size_t npos = std::u32string::npos;
-	size_t d = l0.find_first_not_of(U" \t\n"), c, r;
+	size_t d = l0.find_first_not_of(U" \t\n"), c = npos, r;
 	bool doublee;
 	if (sep == 0 || sep == '"' || d == npos || l0[d] == '<')
 		return npos;

@@ -176,11 +176,10 @@ celluleouverte(const char *s, const char *fin)
 		if ((c = cherchesepar(q.ferme + 1, fin)).p != q.ferme + 1)
 			c.p = nullptr;
 	}
-	if (c.p == nullptr)
-		c = cherchesepar(s, fin);
+	if (c.p == nullptr && (c = cherchesepar(s, fin)).p == nullptr)
+		return nullptr;
 	const char *r = c.p + c.n;
-	return c.p != nullptr && r < fin && *r == '"' &&
-	               cellule(r, fin).ferme == nullptr
+	return r < fin && *r == '"' && cellule(r, fin).ferme == nullptr
 	           ? r
 	           : nullptr;
 }
