@@ -61,6 +61,7 @@ static char *demanderliste();
 static long separateurdeslignes(const char *);
 static bool choisirseparateur(long, char32_t *);
 static char *choisirdocument(const char *);
+static const char *horsdossier(const char *);
 static char *dansledossier(const char *, const char *, size_t, const char *);
 static size_t compterfiches(const char *);
 static Genre genre(const char *);
@@ -381,13 +382,10 @@ choisirseparateur(long trouve, char32_t *sep)
 static char *
 choisirdocument(const char *liste)
 {
-	const char *f = liste + std::strlen(liste), *point = nullptr;
+	const char *f = horsdossier(liste), *point = std::strrchr(f, '.');
 	const char *question = QUELDOCUMENT;
 	char *r, *nom;
 
-	for (; f > liste && !std::strchr(DOSSIERS, f[-1]); f--)
-		if (point == nullptr && f[-1] == '.')
-			point = f - 1;
 	nom = dansledossier(liste, f,
 	    point != nullptr ? (size_t)(point - f) : std::strlen(f), EXTENSION);
 	for (;;) {
@@ -422,6 +420,17 @@ choisirdocument(const char *liste)
 	}
 }
 
+/* Where the name of the file that chemin names begins, past its folder. */
+static const char *
+horsdossier(const char *chemin)
+{
+	const char *f = chemin + std::strlen(chemin);
+
+	while (f > chemin && !std::strchr(DOSSIERS, f[-1]))
+		f--;
+	return f;
+}
+
 /*
  * The folder of chemin (up to its last DOSSIERS), the n first bytes of
  * nom and suffixe, in a name of its own.
@@ -430,10 +439,9 @@ static char *
 dansledossier(
     const char *chemin, const char *nom, size_t n, const char *suffixe)
 {
-	size_t d = std::strlen(chemin), k = std::strlen(suffixe);
+	size_t d = (size_t)(horsdossier(chemin) - chemin),
+	       k = std::strlen(suffixe);
 
-	while (d > 0 && !std::strchr(DOSSIERS, chemin[d - 1]))
-		d--;
 	auto *c = (char *)std::malloc(d + n + k + 1);
 	if (c == nullptr)
 		erreur(LIRE);
