@@ -534,6 +534,16 @@ couper(const std::u32string &l0, char32_t sep, char32_t cible,
 	return true;
 }
 
+// What the separator sep is in a line's text: itself, or, in a line read
+// as its bytes (octets), its windows-1252 byte, or nothing the line holds.
+static char32_t
+separateurlu(char32_t sep, bool octets)
+{
+	if (!octets || sep == 0)
+		return sep;
+	return octet1252(sep) < 0 ? 0xffffffff : (char32_t)octet1252(sep);
+}
+
 // Where the line l leaves a quoted cell open: the quote that begins its Q,
 // or its R after the separator that ends a quoted Q or else the first, when
 // no quote closes it; npos when it leaves none.
@@ -575,12 +585,6 @@ struct RangeeModele {
 static std::vector<RangeeModele>
 rangees(const std::vector<LigneModele> &l, char32_t sep)
 {
-	auto cible = [&](const LigneModele &x) {
-		return x.octets && sep != 0 && octet1252(sep) < 0
-		           ? (char32_t)0xffffffff
-		       : x.octets && sep != 0 ? (char32_t)octet1252(sep)
-		                              : sep;
-	};
 	auto texte = [](const LigneModele &x) {
 		std::u32string t;
 		for (char32_t c : x.t)
@@ -589,7 +593,8 @@ rangees(const std::vector<LigneModele> &l, char32_t sep)
 	};
 	std::vector<RangeeModele> r;
 	for (size_t i = 0; i < l.size();) {
-		size_t q = ouverte(l[i].t, sep, cible(l[i])), n = 1;
+		size_t q = ouverte(l[i].t, sep, separateurlu(sep, l[i].octets)),
+		       n = 1;
 		std::u32string t = texte(l[i]);
 		for (size_t k = 1; q != std::u32string::npos && k < RANGEE &&
 		                   i + k < l.size();
@@ -655,12 +660,8 @@ modele(const std::string &source, char32_t sep, std::string &texte,
 				messages += note;
 			continue;
 		}
-		char32_t cible = sep;
-		if (octets && sep != 0)
-			cible = octet1252(sep) < 0 ? 0xffffffff
-			                           : (char32_t)octet1252(sep);
 		std::u32string q, r;
-		if (!couper(l, sep, cible, q, r)) {
+		if (!couper(l, sep, separateurlu(sep, octets), q, r)) {
 			messages +=
 			    AVERTISSEMENT + std::to_string(n) + FINMESSAGE;
 			continue;
