@@ -51,10 +51,7 @@ static_assert(
     octetsde(FINCR, 0, 256).n == 2 && octetsde(FINCR, 0, 256).t[1] == '\r');
 
 #ifdef KORVUM_SSE2
-/*
- * SSE2 finds the bytes that need attention as the controls, but for
- * those that do not (SAUFCTL), and the others one by one (SIGNESHAUTS).
- */
+/* SSE2 finds the signs as the controls but SAUFCTL, and SIGNESHAUTS. */
 static constexpr Octets SAUFCTL = [] {
 	Octets o{};
 	for (int b = 0; b < 0x20; b++)
@@ -66,9 +63,8 @@ static constexpr Octets SIGNESHAUTS = octetsde(SIGNE, 0x20, 256);
 #endif
 
 /*
- * SSSE3 and AVX2 look up a byte's classes by its low and its high half: it
- * needs attention when both share a bit.  No class uses the high bit, so
- * that adding 0x7F, saturated, sets it then.
+ * SSSE3 and AVX2 look a byte's classes up by its low and its high half:
+ * it needs attention when both share a bit, which adding 0x7F then shows.
  */
 static constexpr struct ClassesSignes {
 	alignas(32) unsigned char bas[32]; /* the table twice, for AVX2 */
@@ -194,10 +190,7 @@ balayerbase(const char *p, bool cr, char sep)
 }
 
 #ifdef KORVUM_SSSE3
-/*
- * A block of balayer's sweep with SSSE3, the classes of MOITIES in bas
- * and haut: the bytes that need attention by their classes.
- */
+/* A block of balayer's sweep with SSSE3, MOITIES' classes in bas and haut. */
 __attribute__((target("ssse3"))) static inline Masques
 blocssse3(const char *p, bool cr, char sep, __m128i bas, __m128i haut)
 {
@@ -251,10 +244,7 @@ balayerssse3(const char *p, bool cr, char sep, Lot *lot, size_t n)
 		ranger(lot, j, blocssse3(p, cr, sep, bas, haut));
 }
 
-/*
- * The bytes among the 32 of v that need attention, a bit a byte: by
- * their classes, with AVX2.
- */
+/* The bytes among the 32 of v that need attention, with AVX2. */
 __attribute__((target("avx2"))) static inline unsigned
 classesavx2(__m256i v)
 {
@@ -271,10 +261,7 @@ classesavx2(__m256i v)
 	    _mm256_adds_epu8(c, _mm256_set1_epi8(0x7f)));
 }
 
-/*
- * balayerssse3 with AVX2, 32 bytes a step, each the low or high half of
- * its block's words; CRs only when cr.
- */
+/* balayerssse3 with AVX2, 32 bytes a step, a half of each block's words. */
 __attribute__((target("avx2"), always_inline)) static inline void
 moitiesavx2(const char *p, bool cr, char sep, Lot *lot, size_t n)
 {
@@ -321,10 +308,7 @@ egaux(const char *p, __m256i c)
 	    _mm256_loadu_si256((const __m256i *)(const void *)p), c);
 }
 
-/*
- * cherchebloc with AVX2: 256 bytes a go while more than 192 are left (so
- * no more than 63 past fin), the rest by cherche.
- */
+/* cherchebloc with AVX2, 256 bytes a go while 193 are left, then cherche. */
 __attribute__((target("avx2"))) static const char *
 cherchebloc2(const char *p, const char *fin, int c)
 {
@@ -379,10 +363,7 @@ cherche(const char *p, const char *fin, int c)
 #endif
 }
 
-/*
- * cherche for a whole block, 64 bytes a step, up to 63 past fin (some C
- * runtimes' memchr go a byte at a time).
- */
+/* cherche for a block, 64 bytes a step, 63 past fin (some memchr crawl). */
 const char *
 cherchebloc(const char *p, const char *fin, int c)
 {

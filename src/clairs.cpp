@@ -23,11 +23,9 @@ struct Suite {
 };
 
 /*
- * A line as the masks show it, its places counted from the run's first
- * block: its end (its LF) e; its first sign g, byte above 127 h and
- * separator q, e when it holds none; the bits of its signs from g, when
- * they all stand within 64 bytes of it, or 0; and whether it may join the
- * run, or why not.
+ * A line as the masks show it, from the run's first block: its LF e; its
+ * first sign g, byte above 127 h and separator q, or e; its signs' bits
+ * from g when all are within 64 bytes of it, or 0; whether it may join.
  */
 struct Vue {
 	size_t e, g, h, q;
@@ -48,10 +46,7 @@ static Suite clairsavx2(const char *, size_t, const Lot *, size_t);
 static Suite clairsignesavx2(const char *, size_t, const Lot *, size_t);
 #endif
 
-/*
- * The 64 bits of one of the arrays of a Lot, b, for the bytes from the
- * o-th on; b[o / 64 + 1] is read.
- */
+/* The 64 bits of b, an array of a Lot, from the o-th byte's; reads one past. */
 static inline std::uint64_t
 apartir(const std::uint64_t *b, size_t o)
 {
@@ -60,10 +55,8 @@ apartir(const std::uint64_t *b, size_t o)
 }
 
 /*
- * The bits of the array of lot at k (FINS, SIGS, HAUTS or SEPS) for the
- * bytes from the o-th on: 57 of them at least, in one read, and clear
- * past them.  The array holds a word past the o-th byte's.  The four
- * arrays are read from one address, at their places in the Lot.
+ * The bits of lot's array k from the o-th byte's: 57 at least, in one read
+ * from one address for all four arrays, and clear past them.
  */
 enum Tableau : size_t {
 	FINS = offsetof(Lot, fins),
@@ -85,9 +78,8 @@ bitsdepuis(const Lot *lot, Tableau k, size_t o)
 }
 
 /*
- * Whether every byte that bits marks in the 64 at b is '&', '<' or ']':
- * signs that a field's record writes as a reader reads them, with
- * nothing to report.
+ * Whether every byte that bits marks in the 64 at b is '&', '<' or ']',
+ * which a record writes with nothing to report.
  */
 static inline bool
 signesclairs(const char *b, std::uint64_t bits)
@@ -107,10 +99,8 @@ signesclairs(const char *b, std::uint64_t bits)
 }
 
 /*
- * The line of a run that begins at p in the buffer t and ends within
- * the bits that bitsdepuis reads, fins its line ends from p.  It holds signs
- * only in a run avecsignes, and then only signs that are clear (see
- * signesclairs).
+ * The line at p in t that ends within the bits bitsdepuis reads, fins its
+ * line ends from p; signs, all clear, join only a run avecsignes.
  */
 __attribute__((always_inline)) static inline void
 voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
@@ -135,10 +125,7 @@ voir(const char *t, const Lot *lot, size_t p, std::uint64_t fins,
 	v->vus = sigs >> (v->g - p);
 }
 
-/*
- * voir, for a line that does not end within the bits bitsdepuis reads: block by
- * block, until its end, which must stand within the n blocks.
- */
+/* voir for a longer line: block by block, to its end within the n blocks. */
 __attribute__((always_inline)) static inline void
 longue(
     const char *t, const Lot *lot, size_t n, size_t p, bool avecsignes, Vue *v)
@@ -177,10 +164,9 @@ longue(
 }
 
 /*
- * Whether the line at s, whose first byte above 127 is at h, reads as
- * it stands (see lisibletelle): at once, as windows-1252, when seul (the source
- * is read by its bytes, see parleursoctets, and the byte after h is
- * below 128, so h begins no UTF-8 sequence).
+ * Whether the line at s, its first byte above 127 at h, reads as it
+ * stands: at once, as windows-1252, when seul (the source is told by its
+ * bytes, and h begins no UTF-8 sequence).
  */
 static inline bool
 lisible(const char *s, const char *h, bool seul)
@@ -193,15 +179,11 @@ lisible(const char *s, const char *h, bool seul)
 }
 
 /*
- * Take the run of lines that begins at p in the buffer t, swept into the
- * n blocks of lot; their records, but those of markup lines, go straight
- * into the document's buffer.  Stops at the first line that may not join
- * it, SIGNEES when that line's
- * signs are all clear and the run is without signs; or just past a
- * markup line that leaves the reader free (REPRENDRE: a run without
- * signs may take the lines after it), or past a line after which the
- * reader is not free.  The separator is ASCII, and the reader free (see
- * lecteurlibre).
+ * Take the run of lines at p in t, swept into the n blocks of lot, their
+ * records straight into the document's buffer.  Stops at the first line
+ * that may not join (SIGNEES when its signs are all clear and the run is
+ * without), just past a markup line (REPRENDRE when it leaves the reader
+ * free), or past a line after which the reader is not free.
  */
 __attribute__((always_inline)) static inline Suite
 lignesclaires(
@@ -257,9 +239,8 @@ lignesclaires(
 }
 
 /*
- * lignesclaires without signs, in the line loop, and with them, apart
- * from it: the second holds the code that writes signs, which would slow
- * the first down where it is inlined (flatten inlines what each calls).
+ * lignesclaires without signs, inlined, and with them, apart: the code
+ * that writes signs would slow the first down.
  */
 __attribute__((flatten)) static Suite
 clairs(const char *t, size_t p, const Lot *lot, size_t n)
@@ -274,10 +255,7 @@ clairsignes(const char *t, size_t p, const Lot *lot, size_t n)
 }
 
 #ifdef KORVUM_SSSE3
-/*
- * clairs and clairsignes, with the instructions that come with AVX2: the
- * masks read with BMI's bit instructions, which take a tenth fewer.
- */
+/* clairs and clairsignes with BMI's bit instructions: a tenth fewer. */
 __attribute__((target("avx2,bmi,bmi2"), flatten)) static Suite
 clairsavx2(const char *t, size_t p, const Lot *lot, size_t n)
 {
@@ -293,10 +271,8 @@ clairsignesavx2(const char *t, size_t p, const Lot *lot, size_t n)
 
 /*
  * Take the runs of plain lines from tampon[debut], the n blocks of lot
- * swept from tampon[base]: without signs, and from a line whose signs
- * are all clear, with them, until a line that must go the loop's way;
- * with the instructions of AVX2 when the processor has them.  Returns
- * where that line begins.  Each way that takes a line is counted.
+ * swept from tampon[base], until a line that must go the loop's way;
+ * return where it begins.  Each way that takes a line is counted.
  */
 size_t
 prendreclaires(

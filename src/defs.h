@@ -8,11 +8,9 @@
 #include <cstdint>
 
 /*
- * Read size, and the size of the document's output buffers (the fuzzer
- * makes both small, apart, to reach their edges often).  Both buffers
- * have MARGE bytes to spare past their end, so that the scans and copies
- * can work in steps of 8 to 64 bytes and step over the end of what they
- * handle.
+ * Read size, and the document's output buffers' (the fuzzer makes both
+ * small, apart).  Both have MARGE bytes past their end, where the scans and
+ * copies, 8 to 64 bytes a step, may step over the end of what they handle.
  */
 #ifndef KORVUM_BLOC
 #define KORVUM_BLOC 262144 /* 256 KiB */
@@ -39,27 +37,21 @@ struct Champ {
 	const char *p;
 	size_t n;
 };
-/* The most a record takes whose fields' n bytes are written as references */
+/* The most a record takes whose fields' n bytes are written as references. */
 inline constexpr size_t
 pireplace(size_t n)
 {
 	return TAILLEFICHE + 8 * n;
 }
 
-/*
- * How much of a source without byte-order mark is looked at, from its
- * first byte above 127, to tell UTF-8 from windows-1252.
- */
+/* How much of a source, from its first byte above 127, tells its encoding. */
 #ifndef KORVUM_FENETRE
 #define KORVUM_FENETRE 65536
 #endif
 inline constexpr size_t FENETRE = KORVUM_FENETRE;
 inline constexpr size_t NULLE = SIZE_MAX; /* no such position */
 
-/*
- * The most lines a row of a spreadsheet may take, when a cell it quoted
- * holds line breaks (see rangees.cpp): a stray quote takes no more.
- */
+/* The most lines a spreadsheet's row may take: a stray quote takes no more. */
 inline constexpr size_t RANGEE = 8;
 
 /*
@@ -79,17 +71,10 @@ struct Lot {
 	    seps[LOT + 1];
 };
 
-/*
- * How much of an existing target is read to tell a document from a list:
- * room for a byte-order mark, the blanks a document edited by hand may
- * begin with, and the declaration.
- */
+/* How much of a target tells a document: mark, blanks, declaration. */
 inline constexpr size_t TETE = 1024;
 
-/*
- * SSE2 is there on every x86-64 processor; SSSE3 and AVX2 are asked at run
- * time.
- */
+/* SSE2 is there on every x86-64 processor; SSSE3 and AVX2 are asked for. */
 #if defined(__SSE2__) && !defined(KORVUM_SANS_SIMD)
 #define KORVUM_SSE2 1
 #endif
@@ -106,10 +91,7 @@ enum Codage { AUCUN, HUIT, UTF16LE, UTF16BE, CP1252, UTF8 };
 /* What a line read as it is tells of its encoding (see classer). */
 enum Dit { ASCII, DIT1252, DITUTF8, DOUTE };
 
-/*
- * The widest vector steps the decoders may take: the processor's, asked
- * once by main; the fuzzer sets each in turn and compares.
- */
+/* The widest vector steps to take: the processor's; the fuzzer tries each. */
 enum Jeu { BASE, SSSE3, AVX2 };
 
 /*
@@ -126,10 +108,7 @@ inline constexpr unsigned char ECH = 0x81;
 inline constexpr unsigned char BITECH = 0x80;
 inline constexpr size_t LECH = 4;
 
-/*
- * Whether the n bytes at p begin with UTF-8's byte-order mark, EF BB BF:
- * at the start of a source, of a target, or of a line of joined files.
- */
+/* Whether the n bytes at p begin with UTF-8's byte-order mark, EF BB BF. */
 inline bool
 marqueutf8(const void *p, size_t n)
 {
@@ -147,9 +126,8 @@ caractereech(const char *p)
 }
 
 /*
- * Whether b is one of the five bytes that windows-1252 leaves unassigned,
- * which Windows maps to the C1 control characters of the same values and
- * which XML readers refuse as they stand.
+ * Whether b is one of the five bytes windows-1252 leaves unassigned, which
+ * Windows maps to the C1 controls of the same values.
  */
 inline constexpr bool
 nonassigne(unsigned char b)

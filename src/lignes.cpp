@@ -1,10 +1,8 @@
 /*
- * The line loop: the source read in blocks and cut into lines by the
- * rules of a Windows text stream, each line's text read in its encoding
- * and handed to regler (lignes.h), and what regler says of it written: a
- * record, a markup line, a warning or nothing.  Most lines go by runs
- * instead (clairs.cpp), straight from the masks of the sweep; the loop
- * takes the others one by one, the careful way.
+ * The line loop: the source read in blocks, cut into lines as a Windows
+ * text stream cuts them, each line's text read in its encoding and handed
+ * to regler (lignes.h).  Most lines go by runs instead (clairs.cpp),
+ * straight from the sweep's masks; the loop takes the others one by one.
  */
 
 #include "lignes.h"
@@ -37,11 +35,10 @@ struct Lecture {
 };
 
 /*
- * Where the sweep stands: m holds, for tampon[base, base + 64), the bits
- * of the line ends, signs, bytes above 127 and separators that no line
- * handled holds; it is lot[k], of nlot blocks swept ahead.  signeavant tells
- * that the line begun holds a sign before base; premier and sepavant are
- * its first byte above 127 and separator there, or NULLE.
+ * Where the sweep stands: m is lot[k], of nlot blocks swept ahead, for
+ * tampon[base, base + 64), less the bits of the lines handled.  The line
+ * begun holds a sign before base when signeavant; premier and sepavant
+ * are its first byte above 127 and separator there, or NULLE.
  */
 struct Balayage {
 	Lot lot;
@@ -84,9 +81,7 @@ static bool ascii7(size_t, std::uint64_t);
 
 /*
  * Read the source in blocks and hand each line to regler, by runs of
- * plain lines where they may go, one by one otherwise.  A line that does
- * not fit is moved to the front of the buffer, which doubles when the
- * line fills it.
+ * plain lines where they may go, one by one otherwise.
  */
 void
 convertir()
@@ -127,10 +122,7 @@ convertir()
 	tampon = nullptr;
 }
 
-/*
- * The runs of plain lines that come next (see prendreclaires); when the
- * try takes none, the loop goes on by itself for REPRISE bytes.
- */
+/* Take the runs of plain lines that come next, or leave REPRISE bytes. */
 static void
 prendre(Lecture *lec, Balayage *bal)
 {
@@ -148,9 +140,8 @@ prendre(Lecture *lec, Balayage *bal)
 }
 
 /*
- * Move the sweep on to the block of the next line end, noting what the
- * line begun holds in the blocks it leaves; it stops at the last block
- * read.
+ * Move the sweep on to the block of the next line end, or the last block
+ * read, noting what the line begun holds in the blocks it leaves.
  */
 static inline void
 avancer(const Lecture *lec, Balayage *bal)
@@ -173,9 +164,8 @@ avancer(const Lecture *lec, Balayage *bal)
 }
 
 /*
- * Find the next line in what was read, into *t: the simple way for most,
- * the careful way for a line that needs it, or RIEN when the buffer
- * holds no whole line (or the encoding of its start is still unknown).
+ * Find the next line in what was read, the simple or the careful way; RIEN
+ * when no whole line is there, or the encoding of its start is unknown.
  */
 static Trouve
 trouver(Lecture *lec, Balayage *bal, Trouvee *tr)
@@ -281,10 +271,7 @@ soignee(Lecture *lec, Balayage *bal, size_t e, Trouvee *tr)
 	return LIGNE;
 }
 
-/*
- * Hand the line found over to regler: its text in its encoding, without
- * a mark that starts it; decoded, its first sign is looked for again.
- */
+/* Hand the line found on: its text in its encoding, less a leading mark. */
 static void
 passer(const Trouvee *tr)
 {
@@ -350,10 +337,7 @@ relire(Lecture *lec, Balayage *bal)
 	bal->m = bloc(&bal->lot, 0);
 }
 
-/*
- * Move the bytes not yet handled to the front of the buffer, and make
- * room for a block after them.  Running out of memory ends the run.
- */
+/* Move the bytes not yet handled to the front, and make room for a block. */
 static void
 deplacer(Lecture *lec, Balayage *bal)
 {
@@ -419,10 +403,7 @@ depuis(Masques m, size_t o)
 	return {m.fins & pris, m.sigs & pris, m.hauts & pris, m.seps & pris};
 }
 
-/*
- * The bits of a 64-byte block at base for the bytes of [a, b), a and b
- * within or around it.
- */
+/* The bits of the 64-byte block at base for the bytes of [a, b). */
 static inline std::uint64_t
 entre(size_t base, size_t a, size_t b)
 {
@@ -473,10 +454,7 @@ zero(
 	return nullptr;
 }
 
-/*
- * Whether one of the bytes that siens marks in the block at base is
- * ASCII.
- */
+/* Whether a byte that siens marks in the block at base is ASCII. */
 static bool
 ascii7(size_t base, std::uint64_t siens)
 {
@@ -486,10 +464,7 @@ ascii7(size_t base, std::uint64_t siens)
 	return false;
 }
 
-/*
- * The first byte of [s, fin) that needs attention, or fin; 64 bytes a
- * step, which may look at up to 63 bytes past fin.
- */
+/* The first byte of [s, fin) that needs attention, or fin; reads 63 past. */
 const char *
 premiersigne(const char *s, const char *fin)
 {

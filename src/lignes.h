@@ -1,9 +1,8 @@
 /*
- * The rules of a line, written once, for the line loop (lignes.cpp) and
- * its runs of plain lines (clairs.cpp), with their parts out of line in
- * regles.cpp: every way through the loop hands
- * the bounds of a line to regler, which says what the line gives; the
- * ways differ only in how they find those bounds and write what it says.
+ * The rules of a line, written once (their parts out of line in
+ * regles.cpp): every way through the loop hands the bounds of a line to
+ * regler, which says what the line gives; the ways differ only in how they
+ * find those bounds and write what it says.
  */
 #pragma once
 
@@ -47,10 +46,7 @@ void accueillir(const char *, const char *, bool, const char *, const char *);
 bool rangeeouverte();
 void finirrangees();
 
-/*
- * Where the text of [s, fin) begins: past its blanks.  The byte at fin
- * is looked at (a line end, or the buffer's margin).
- */
+/* Where the text of [s, fin) begins, past its blanks; fin is looked at. */
 static inline const char *
 debutchaine(const char *s, const char *fin)
 {
@@ -59,10 +55,7 @@ debutchaine(const char *s, const char *fin)
 	return s;
 }
 
-/*
- * Where the text that ends at fin ends once its trailing blanks are cut;
- * it holds a byte that is not blank, where the cut stops.
- */
+/* Where the text that ends at fin ends, less its blanks: not all are. */
 static inline const char *
 rtrim(const char *fin)
 {
@@ -71,10 +64,7 @@ rtrim(const char *fin)
 	return fin;
 }
 
-/*
- * Where the text of the line [s, e) ends, e its LF: the CRs just before
- * an LF are part of the line end, as a Windows text stream reads CR LF.
- */
+/* Where the line [s, e) ends, e its LF: CRs before an LF end it too. */
 static inline const char *
 finligne(const char *s, const char *e)
 {
@@ -96,14 +86,12 @@ sepavantblancs()
 
 /*
  * Count the line [s, fin), without its line end, and say what it gives:
- * nothing when it is blank; markup, from its first byte that is not a
- * blank, when that is '<'; otherwise a record split at its first
- * separator (its trailing blanks cut, but for a TAB separator among them:
- * then its R is empty), or a warning when it holds none.  vu, unless
- * nullptr, is where the sweep found the line's first separator: before s
- * when it stands among the leading blanks (then it is looked for), at or
- * past fin when there is none.  A line that may hold a quote (cite) is
- * read for the cells a spreadsheet quoted (citer).
+ * nothing, when blank; markup, when '<' comes first past its blanks; else
+ * a record split at its first separator, its trailing blanks cut (a TAB
+ * separator among them gives an empty R), or a warning without one.  vu,
+ * unless nullptr, is where the sweep found the first separator: before s
+ * when among the leading blanks (then it is looked for), at or past fin
+ * for none.  A line that may hold a quote (cite) is read by citer.
  */
 __attribute__((always_inline)) static inline Ligne
 regler(const char *s, const char *fin, const char *vu, bool cite)

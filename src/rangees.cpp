@@ -15,10 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
-/*
- * The lines held, in the decoded form, one after another in texte: line
- * i is [debut, fin), followed by the escape of LF, and ended at lf.
- */
+/* The lines held, decoded, in texte: each, then the escape of LF. */
 static struct {
 	char *texte;
 	size_t place, n;
@@ -34,9 +31,8 @@ static size_t rangee();
 static void ecrirerangee(size_t);
 
 /*
- * Hand the text [s, f) of a line over, as passer found it (sep and signe
- * as regler and traiter take them): to regler at once, unless it leaves
- * a quoted cell open or lines are held before it.
+ * Hand a line's text [s, f) on (sep and signe as regler and traiter take
+ * them), unless it leaves a quoted cell open or lines are held before it.
  */
 void
 accueillir(
@@ -67,9 +63,8 @@ finirrangees()
 }
 
 /*
- * Hold the line [s, f) after the others, in the decoded form: a line read
- * in windows-1252 has its bytes that would be taken for an escape, which
- * Windows maps to controls, made escapes of those controls.
+ * Hold the line [s, f) after the others, decoded: windows-1252's unassigned
+ * bytes (ECH among them) become escapes of the controls Windows reads.
  */
 static void
 tenir(const char *s, const char *f, bool lf)
@@ -117,10 +112,7 @@ examiner(bool tout)
 	tenirdecodee(avant);
 }
 
-/*
- * The lines that the row from the first line held takes: 1 when the
- * first goes alone, 0 when the lines after it do not tell yet.
- */
+/* The lines the first line's row takes: 1 alone, 0 while none tells. */
 static size_t
 rangee()
 {
@@ -141,10 +133,7 @@ rangee()
 	return tenues.n < RANGEE ? 0 : 1;
 }
 
-/*
- * Hand the first k lines held over to regler as one line, counted as k,
- * and let the others go first.
- */
+/* Hand the first k lines held on as one line, counted as k. */
 static void
 ecrirerangee(size_t k)
 {

@@ -10,11 +10,7 @@
 
 static int octetsep[2]; /* separ's byte (or -1) as is, and decoded */
 
-/*
- * A cell that begins with a quote, as far as the line's end: its closing
- * quote (the first that is not doubled), or nullptr when it has none, and
- * whether it holds a doubled quote.
- */
+/* A quoted cell: its closing quote or nullptr, and whether it holds "". */
 struct Cellule {
 	const char *ferme;
 	bool doublee;
@@ -34,13 +30,10 @@ preparersepar()
 }
 
 /*
- * The first separator in the line [s, fin), and its length; nullptr and
- * 0 when there is none.  The zero separator (an empty third argument)
- * stands at the end of the line.  A separator windows-1252 has is its
- * byte, found by a byte scan while no escape is held; one it lacks can
- * then not be there.  Once escapes are held, a separator above 127 is
- * looked for character by character, so that no byte of an escape is
- * taken for it.
+ * The first separator in the line [s, fin), and its length, or nullptr;
+ * the zero separator stands at the line's end.  Once escapes are held, a
+ * separator above 127 is looked for character by character, so that no
+ * byte of an escape is taken for it; before, a byte scan finds it.
  */
 Separateur
 cherchesepar(const char *s, const char *fin)
@@ -124,10 +117,7 @@ cellule(const char *p, const char *fin)
 	return {nullptr, doublee};
 }
 
-/*
- * Whether the cell c, quoted from p, holds a doubled quote, the separator
- * or a line break.
- */
+/* Whether the cell c, quoted from p, holds "", the separator or a break. */
 static bool
 tient(Cellule c, const char *p)
 {
@@ -135,10 +125,7 @@ tient(Cellule c, const char *p)
 	       cherchesepar(p + 1, c.ferme).p != nullptr;
 }
 
-/*
- * Whether [s, fin) holds a line break: the escape of LF, which only a row
- * of several lines holds (see rangees.cpp).
- */
+/* Whether [s, fin) holds a line break, the escape of LF of a row. */
 static bool
 saut(const char *s, const char *fin)
 {
@@ -203,9 +190,8 @@ fermeture(const char *q, const char *fin)
 }
 
 /*
- * Write the text of the cell quoted from debut to ferme in its place,
- * from debut: without its quotes, "" as ".  Returns where it ends.  The
- * line is the loop's own, in tampon or decoded apart.
+ * Write the cell quoted from debut to ferme in place, its quotes gone and
+ * "" as "; return where it ends.  The line is the loop's own.
  */
 static const char *
 decouvrir(const char *debut, const char *ferme)
