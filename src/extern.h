@@ -35,11 +35,7 @@ extern std::int64_t ligne;    /* physical line number */
 extern unsigned char typedoc; /* TYPE of the root element */
 extern Jeu jeu;               /* the vector steps the decoders take */
 
-/*
- * The ways a line may take through the line loop, each counted when the
- * build asks (KORVUM_CHEMINS, the fuzzer's), so that a replay can tell
- * that its inputs took every one.
- */
+/* The ways through the line loop, which the fuzzer's replay must all take. */
 enum Chemin {
 	SOIGNEE,     /* the loop's careful way, a line at a time */
 	SIMPLE,      /* the loop's way for a line with nothing to see */

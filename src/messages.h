@@ -24,10 +24,7 @@ inline constexpr char MEMEFICHIER[] =
 inline constexpr char PASXML[] = "Le fichier de sortie n'est pas un document "
                                  "XML : korvum ne le remplace pas!\n";
 
-/*
- * The messages about a line: PASDESEPAR and its number, or MESSAGELIGNE,
- * its number, JOINT and a text; FINMESSAGE ends both.
- */
+/* About a line: PASDESEPAR N, or MESSAGELIGNE N JOINT text; then FINMESSAGE. */
 inline constexpr char PASDESEPAR[] = "Pas de séparateur ligne ";
 inline constexpr char MESSAGELIGNE[] = "Ligne ";
 inline constexpr char JOINT[] = " : ";
