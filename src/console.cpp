@@ -8,6 +8,7 @@
 #include "extern.h"
 #include "lignes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -22,15 +23,11 @@ static struct {
 	size_t n;
 } retenus;
 
-/*
- * The dialogue: whether it runs, and the lines reported in the run of
- * the list it converts (the line of the last report, so that a line with
- * two reports counts once).
- */
+/* The dialogue: whether it runs, and the lines reported in a list's run. */
 static struct {
 	bool ouvert;
 	std::int64_t signalees;
-	std::int64_t derniere;
+	std::int64_t derniere; /* the line of the last report, counted once */
 } dialogue;
 
 /* What a name is to the dialogue. */
@@ -51,9 +48,6 @@ static const char CANDIDATS[] = ";\t,|=:";
 static constexpr size_t APERCU = 1 << 20; /* 1 MiB of text */
 static const char EXTENSION[] = ".xml";   /* the document's */
 static const char DOSSIERS[] = "\\/:";    /* what ends a folder in a name */
-
-static_assert(sizeof DOUBLECLIC <= 512 && sizeof TOUCHE <= 512,
-    "message() takes 512 characters");
 
 static bool console();
 static bool convertirliste(const char *);
@@ -99,11 +93,8 @@ attendre()
 	if (GetConsoleMode(h, &mode))
 		(void)SetConsoleMode(h, mode & ~(DWORD)ENABLE_PROCESSED_INPUT);
 	(void)FlushConsoleInputBuffer(h);
-	if (dialogue.ouvert)
-		message("\n", 1);
-	else
-		message(DOUBLECLIC, sizeof DOUBLECLIC - 1);
-	message(TOUCHE, sizeof TOUCHE - 1);
+	dire(dialogue.ouvert ? "\n" : DOUBLECLIC);
+	dire(TOUCHE);
 	while (ReadConsoleInputW(h, &e, 1, &n) && n == 1) {
 		const KEY_EVENT_RECORD &t = e.Event.KeyEvent;
 		if (e.EventType == KEY_EVENT && t.bKeyDown &&
@@ -144,17 +135,14 @@ void
 retenir(const char *m, size_t n)
 {
 	wchar_t w[512];
-	int k;
 
-	if (ligne != dialogue.derniere) {
-		dialogue.signalees++;
-		dialogue.derniere = ligne;
-	}
+	dialogue.signalees += ligne != dialogue.derniere;
+	dialogue.derniere = ligne;
 	if (console()) {
 		message(m, n);
 		return;
 	}
-	k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
+	int k = MultiByteToWideChar(CP_UTF8, 0, m, (int)n, w, 512);
 	if (sizeof retenus.texte - retenus.n < 1024)
 		lacher();
 	retenus.n += (size_t)WideCharToMultiByte(
@@ -178,8 +166,7 @@ console()
 	DWORD mode;
 
 	if (oui < 0)
-		oui = GetConsoleMode((HANDLE)_get_osfhandle(canal), &mode) ? 1
-		                                                           : 0;
+		oui = GetConsoleMode((HANDLE)_get_osfhandle(canal), &mode) != 0;
 	return oui == 1;
 }
 
@@ -244,20 +231,18 @@ convertirliste(const char *liste)
 		dire(LAISSEE);
 		return false;
 	}
-	if ((pourquoi = ouvrirfichiers(liste, doc)) != nullptr) {
-		fermetout();
-		dire(pourquoi);
-		std::free(doc);
-		return false;
+	if ((pourquoi = ouvrirfichiers(liste, doc)) == nullptr) {
+		parametrer(doc, sep);
+		dialogue.signalees = 0;
+		dialogue.derniere = -1;
+		rediger();
 	}
-	parametrer(doc, sep);
-	dialogue.signalees = 0;
-	dialogue.derniere = -1;
-	rediger();
-	bool ecrit = fermetout();
-	if (!ecrit) {
+	/* (a target not opened leaves renoncer nothing to do) */
+	if (!fermetout() && pourquoi == nullptr)
+		pourquoi = ECRIRE;
+	if (pourquoi != nullptr) {
 		renoncer();
-		dire(ECRIRE);
+		dire(pourquoi);
 	} else {
 		size_t f = compterfiches(doc);
 		dire(BILAN, {nombre(n, f), f > 1 ? FICHESECRITES : FICHEECRITE,
@@ -265,13 +250,12 @@ convertirliste(const char *liste)
 		                dialogue.signalees > 1 ? SIGNALEES : SIGNALEE});
 	}
 	std::free(doc);
-	return ecrit;
+	return pourquoi == nullptr;
 }
 
 /*
- * The name of the list to convert, asked until it names one (a file
- * dropped on the console window types its name); nullptr when nothing
- * is typed.
+ * The list to convert, asked for until a name is one (a file dropped on
+ * the console window types its name); nullptr when none is typed.
  */
 static char *
 demanderliste()
@@ -293,12 +277,10 @@ demanderliste()
 }
 
 /*
- * The separator that most of the list's lines hold: among CANDIDATS, the
- * one that more than half its lines that are neither blank nor markup
- * hold, and more of them than any other; 0 when none does, or two tie; -1
- * when the list cannot be opened.  The text of its first APERCU bytes is
- * read as a run reads it (remplir): a UTF-16 list decoded, where an ASCII
- * character is its own byte.  A line ends at an LF or a CR.
+ * The one of CANDIDATS that more than half the list's lines (neither blank
+ * nor markup) hold, and more than any other; 0 when none does or two tie,
+ * -1 when the list cannot be opened.  Its first APERCU bytes are read as a
+ * run reads them (remplir: UTF-16 decoded); a line ends at an LF or a CR.
  */
 static long
 separateurdeslignes(const char *liste)
@@ -327,38 +309,31 @@ separateurdeslignes(const char *liste)
 			if (std::memchr(d, CANDIDATS[i], (size_t)(e - d)))
 				tient[i]++;
 	}
-	size_t le = 0;
-	bool egalite = false;
-	for (size_t i = 1; i < sizeof tient / sizeof tient[0]; i++)
-		if (tient[i] > tient[le]) {
-			le = i;
-			egalite = false;
-		} else if (tient[i] == tient[le])
-			egalite = true;
-	return egalite || 2 * tient[le] <= lignes ? 0 : CANDIDATS[le];
+	size_t *fin = tient + sizeof tient / sizeof tient[0];
+	size_t *le = std::max_element(tient, fin);
+	return std::count(tient, fin, *le) > 1 || 2 * *le <= lignes
+	           ? 0
+	           : CANDIDATS[le - tient];
 }
 
 /*
- * Ask for the separator: Enter takes trouve, the one the lines hold, when
- * there is one; a name of NOMMES stands for its character; any other
- * answer's first character is the separator, as on the command line.
- * False when the console gives no more.
+ * Ask for the separator: Enter takes trouve (the lines' one, if any), a
+ * name of NOMMES its character, any other answer its first character, as
+ * on the command line.  False when the console gives no more.
  */
 static bool
 choisirseparateur(long trouve, char32_t *sep)
 {
 	char vu[8] = {};
+	const char *nom = vu;
 	char *r;
 
+	vu[enutf8(vu, (char32_t)trouve)] = '\0';
+	for (const Nomme &c : NOMMES)
+		if (nom == vu && c.car == trouve)
+			nom = c.nom;
 	for (;;) {
-		const char *nom = nullptr;
-		for (const Nomme &c : NOMMES)
-			if (nom == nullptr && c.car == trouve)
-				nom = c.nom;
-		if (nom == nullptr)
-			vu[enutf8(vu, (char32_t)trouve)] = '\0';
-		dire(trouve != 0 ? SEPARATEUR : QUELSEPARATEUR,
-		    {nom != nullptr ? nom : vu});
+		dire(trouve != 0 ? SEPARATEUR : QUELSEPARATEUR, {nom});
 		if ((r = reponse(false)) == nullptr)
 			return false;
 		*sep =
@@ -373,11 +348,10 @@ choisirseparateur(long trouve, char32_t *sep)
 }
 
 /*
- * Ask for the document's name: Enter takes the list's, EXTENSION in place
- * of its extension; a name typed without a folder is put in the list's.
- * A document of that name is replaced only when the user says OUI, any
- * other file never: another name is asked.  nullptr when the user gives
- * none.
+ * Ask for the document's name: Enter takes the list's, EXTENSION for its
+ * extension; a name typed without a folder goes in the list's.  A document
+ * of that name is replaced only when the user says OUI, any other file
+ * never (another name is asked).  nullptr when none is given.
  */
 static char *
 choisirdocument(const char *liste)
@@ -452,9 +426,8 @@ dansledossier(
 }
 
 /*
- * How many records the document written holds: its lines that begin with
- * a record's first tags, as korvum writes each record on a line of its
- * own.  0 when it cannot be read.
+ * How many records the document holds: its lines that begin with a
+ * record's first tags (korvum writes one a line); 0 if unreadable.
  */
 static size_t
 compterfiches(const char *doc)
@@ -482,9 +455,8 @@ compterfiches(const char *doc)
 }
 
 /*
- * What the file nom is: none, a folder, or a file, empty, an XML document
- * (declarationxml, as a target is told), another, or one that cannot be
- * read.
+ * What the file nom is: none, a folder, or a file: empty, an XML document
+ * (declarationxml, as a target is told), another, or one not readable.
  */
 static Genre
 genre(const char *nom)

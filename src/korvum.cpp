@@ -19,11 +19,10 @@ Jeu jeu = BASE;                  /* the vector steps the decoders take */
 std::uint64_t chemins[NCHEMINS]; /* how often each way was taken */
 
 /*
- * Write the whole document to sortie: the declaration, the root start
- * tag, a piece for each line of entree, and the closing tag.  Everything
- * a run changes starts afresh here, so that the fuzzer may run it again
- * and again; what the command line gives (the files, separ, typedoc, jeu)
- * is set before.
+ * Write the whole document to sortie: the declaration, the root start tag,
+ * a piece for each line of entree, and the closing tag.  All a run changes
+ * starts afresh here, so that the fuzzer may run it again and again; what
+ * the command line gives (the files, separ, typedoc, jeu) is set before.
  */
 void
 rediger()
@@ -39,8 +38,7 @@ rediger()
 
 /*
  * Close whichever file is open; the target, once closed, takes its place.
- * Returns false when the target's close or its placing failed, which
- * means that the document may not be whole where the target is.
+ * False when its close or placing failed: the document may not be whole.
  */
 bool
 fermetout()
@@ -101,10 +99,7 @@ avertir()
 	retenir(m, (size_t)(p - m));
 }
 
-/*
- * Report something about line l, as one message: "Ligne l : " and the n
- * bytes of texte, then ".\n".
- */
+/* Report line l in one message: "Ligne l : ", texte (to 400 bytes), ".\n". */
 void
 avertirligne(std::int64_t l, const char *texte, size_t n)
 {

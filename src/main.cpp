@@ -11,24 +11,22 @@
  * standard error with its number.  The root element's TYPE is the last
  * character of the target's name, upper-cased.
  *
- * The source is read the way a Windows text stream reads it (CR LF is one
- * LF, a lone CR stays, the character 0x1A ends the source) and every line
- * of the document ends in CR LF, so that the same source and command line
- * give the same bytes on every platform.
+ * The source is read as a Windows text stream reads it (CR LF is one LF,
+ * a lone CR stays, 0x1A ends the source) and every line of the document
+ * ends in CR LF, so that a source and command line give the same bytes on
+ * every platform.
  *
- * The document is in windows-1252, the encoding its readers expect.  The
- * source may be in windows-1252, which is copied byte for byte, or in
- * UTF-8 or UTF-16, as today's editors save it.  Such a source is decoded
- * into windows-1252 as it is read, so that the lines are found in one way
- * for every source; a character that windows-1252 lacks is written as a
- * character reference (&#937;) once its line was split.
- *
- * The source is read and the document written in large blocks; a line is
- * handled whole, however long, straight from the read buffer.
+ * The document is in windows-1252, the encoding its readers expect.  A
+ * windows-1252 source is copied byte for byte; a UTF-8 or UTF-16 one, as
+ * today's editors save it, is decoded into windows-1252 as it is read, so
+ * that the lines are found in one way for every source, and a character
+ * that windows-1252 lacks is written as a character reference (&#937;)
+ * once its line was split.  The source is read and the document written
+ * in large blocks; a line is handled whole, however long, straight from
+ * the read buffer.
  *
  * korvum.exe alone in a console of its own, with lists dropped on it,
  * asks what to do instead and converts each list beside it (console.cpp).
- *
  * This file holds the command line; extern.h says where the rest is.
  */
 
@@ -49,7 +47,6 @@ main(int argc, char *argv[])
 	if (argc <= 2) {
 		message(SYNTAXE, sizeof SYNTAXE - 1);
 		message(DEFAUT, sizeof DEFAUT - 1);
-		fermetout();
 		return 0;
 	}
 
@@ -65,10 +62,9 @@ main(int argc, char *argv[])
 }
 
 /*
- * Open the source, then the target, in that order: a target that is the
- * source, or a file that is not a document, is not opened.  The message
- * that says why one cannot be, or nullptr; the source may be left open
- * (fermetout closes it).
+ * Open the source, then the target: a target that is the source, or a file
+ * that is not a document, is not opened.  The message that says why one
+ * cannot be, or nullptr; the source may be left open for fermetout.
  */
 const char *
 ouvrirfichiers(const char *source, const char *nom)
@@ -90,9 +86,8 @@ ouvrirfichiers(const char *source, const char *nom)
 }
 
 /*
- * What a run takes from its command line once both files are open: the
- * type letter, from the last character of the target's name, the
- * separator, and the vector steps of the processor.
+ * What a run takes from its command line, both files open: the type letter
+ * (the target's name's last character), the separator, the vector steps.
  */
 void
 parametrer(const char *nom, char32_t separateur)
@@ -110,11 +105,10 @@ parametrer(const char *nom, char32_t separateur)
 /*
  * Whether the n bytes at p, the start of an existing target, begin with an
  * XML declaration: "<?xml" and a blank, after an optional byte-order mark
- * and blanks (space, TAB, CR, LF).  The text may be in windows-1252 or
- * UTF-8, or in UTF-16 of either byte order, with its mark or without,
- * where each of these ASCII characters has its zero byte.  Only such a
- * file is a document that korvum may replace: a list given as the target
- * by mistake, even one that begins with a comment line, is kept.
+ * and blanks (space, TAB, CR, LF), in windows-1252, UTF-8 or UTF-16 of
+ * either byte order, marked or not.  Only such a file is a document that
+ * korvum may replace: a list given as the target by mistake, even one that
+ * begins with a comment line, is kept.
  */
 bool
 declarationxml(const unsigned char *p, size_t n)
@@ -149,9 +143,8 @@ declarationxml(const unsigned char *p, size_t n)
 
 /*
  * The first (or the last) character of a command-line argument, 0 when it
- * is empty.  An argument that is well-formed UTF-8 is read as UTF-8, as a
- * UTF-8 terminal or the Windows build hands it over; any other is read as
- * windows-1252, a character a byte.
+ * is empty: as UTF-8 when it is well-formed UTF-8 (a UTF-8 terminal's, or
+ * the Windows build's), else as windows-1252, a character a byte.
  */
 char32_t
 caractereargument(const char *a, bool dernier)

@@ -106,7 +106,7 @@ debutbut(const char *nom, char *p, size_t n)
 {
 	struct stat st;
 	size_t lus = 0;
-	ssize_t r;
+	ssize_t r = 0;
 	int fd;
 
 	if (stat(nom, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
@@ -115,15 +115,11 @@ debutbut(const char *nom, char *p, size_t n)
 		return -1;
 	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
 		n = 0;
-	while (lus < n && (r = pread(fd, p + lus, n - lus, (off_t)lus)) != 0) {
-		if (r < 0 && errno != EINTR) {
-			close(fd);
-			return -1;
-		}
+	while (lus < n && (r = pread(fd, p + lus, n - lus, (off_t)lus)) != 0 &&
+	       (r > 0 || errno == EINTR))
 		lus += r < 0 ? 0 : (size_t)r;
-	}
 	close(fd);
-	return (long)lus;
+	return r < 0 ? -1 : (long)lus;
 }
 
 /*
@@ -180,14 +176,9 @@ resoudre(const char *nom)
 		d = r <= 0 || lu[0] == '/' || barre == nullptr
 		        ? 0
 		        : (size_t)(barre - c) + 1;
-		n = r > 0 && (size_t)r < sizeof lu
-		        ? (char *)std::malloc(d + (size_t)r + 1)
-		        : nullptr;
-		if (n != nullptr) {
-			std::memcpy(n, c, d);
-			std::memcpy(n + d, lu, (size_t)r);
-			n[d + (size_t)r] = '\0';
-		}
+		if (r <= 0 || (size_t)r >= sizeof lu ||
+		    asprintf(&n, "%.*s%.*s", (int)d, c, (int)r, lu) < 0)
+			n = nullptr;
 		std::free(c);
 		c = n;
 	}
@@ -340,11 +331,10 @@ masquer(bool tenir)
 	static sigset_t avant;
 	sigset_t fins;
 
-	if (!tenir) {
+	if (tenir)
+		(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), &avant);
+	else
 		(void)pthread_sigmask(SIG_SETMASK, &avant, nullptr);
-		return;
-	}
-	(void)pthread_sigmask(SIG_BLOCK, lesfins(&fins), &avant);
 }
 
 /* Hold back the signals that end a run for good, in the writer's thread. */

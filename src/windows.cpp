@@ -169,22 +169,20 @@ debutbut(const char *nom, char *p, size_t n)
 {
 	WIN32_FILE_ATTRIBUTE_DATA a;
 	wchar_t *w = versutf16(nom);
+	bool plein = GetFileAttributesExW(w, GetFileExInfoStandard, &a) &&
+	             !(a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+	             (a.nFileSizeHigh != 0 || a.nFileSizeLow != 0);
 	HANDLE h = INVALID_HANDLE_VALUE;
 	DWORD lus = 0;
 	long r = 0;
 
-	if (GetFileAttributesExW(w, GetFileExInfoStandard, &a) &&
-	    !(a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-	    (a.nFileSizeHigh != 0 || a.nFileSizeLow != 0)) {
+	if (plein)
 		h = CreateFileW(w, GENERIC_READ,
 		    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
 		    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-		r = -1;
-	}
 	std::free(w);
 	if (h == INVALID_HANDLE_VALUE)
-		return r;
-	r = 0;
+		return plein ? -1 : 0;
 	if (GetFileType(h) == FILE_TYPE_DISK)
 		r = ReadFile(h, p, (DWORD)n, &lus, nullptr) ? (long)lus : -1;
 	CloseHandle(h);
@@ -238,8 +236,7 @@ ouvrirbut(const char *nom)
 	return fd;
 }
 
-/* The full path of a name, allocated, or nullptr: Wine's ReplaceFileW needs it.
- */
+/* A name's full path, allocated, or nullptr: Wine's ReplaceFileW needs it. */
 static wchar_t *
 complet(const wchar_t *w)
 {
@@ -265,22 +262,20 @@ creerprovisoire(const wchar_t *w)
 	static const wchar_t MODELE[] = L"korvum-XXXXXX.tmp";
 	static const char CHIFFRES[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 	HANDLE h = INVALID_HANDLE_VALUE;
-	wchar_t *c = complet(w), *t;
-	size_t d;
-	int fd;
+	wchar_t *c = complet(w), *t = nullptr;
+	size_t d = c != nullptr ? std::wcslen(c) : 0;
+	int fd = -1;
 
-	if (c == nullptr)
-		return -1;
-	for (d = std::wcslen(c); d > 0 && c[d - 1] != L'\\'; d--)
-		;
-	if ((t = (wchar_t *)std::malloc(d * sizeof(wchar_t) + sizeof MODELE)) ==
-	    nullptr) {
-		std::free(c);
-		return -1;
+	while (d > 0 && c[d - 1] != L'\\')
+		d--;
+	if (c != nullptr &&
+	    (t = (wchar_t *)std::malloc(d * sizeof(wchar_t) + sizeof MODELE)) !=
+	        nullptr) {
+		std::memcpy(t, c, d * sizeof(wchar_t));
+		std::memcpy(t + d, MODELE, sizeof MODELE);
 	}
-	std::memcpy(t, c, d * sizeof(wchar_t));
-	std::memcpy(t + d, MODELE, sizeof MODELE);
-	for (unsigned long essai = 0; h == INVALID_HANDLE_VALUE && essai < 100;
+	for (unsigned long essai = 0;
+	     t != nullptr && h == INVALID_HANDLE_VALUE && essai < 100;
 	     essai++) {
 		unsigned long v = GetCurrentProcessId() * 2654435761ul +
 		                  GetTickCount() + essai * 7919ul;
@@ -293,12 +288,12 @@ creerprovisoire(const wchar_t *w)
 		    GetLastError() != ERROR_FILE_EXISTS)
 			break;
 	}
-	if (h == INVALID_HANDLE_VALUE ||
+	if (h != INVALID_HANDLE_VALUE &&
 	    (fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY)) < 0) {
-		if (h != INVALID_HANDLE_VALUE) {
-			CloseHandle(h);
-			DeleteFileW(t);
-		}
+		CloseHandle(h);
+		DeleteFileW(t);
+	}
+	if (fd < 0) {
 		std::free(t);
 		std::free(c);
 		return -1;
@@ -412,14 +407,11 @@ tenirfins()
 bool
 lancer(void (*f)())
 {
-	HANDLE h;
-
 	fil.corps = f;
-	if ((h = CreateThread(nullptr, 0, demarrer, nullptr, 0, nullptr)) ==
-	    nullptr)
-		return false;
-	CloseHandle(h);
-	return true;
+	HANDLE h = CreateThread(nullptr, 0, demarrer, nullptr, 0, nullptr);
+	if (h != nullptr)
+		CloseHandle(h);
+	return h != nullptr;
 }
 
 /* The thread lancer starts. */
