@@ -49,6 +49,9 @@ static constexpr size_t APERCU = 1 << 20; /* 1 MiB of text */
 static const char EXTENSION[] = ".xml";   /* the document's */
 static const char DOSSIERS[] = "\\/:";    /* what ends a folder in a name */
 
+static_assert(sizeof DOUBLECLIC <= 512 && sizeof TOUCHE <= 512,
+    "message() takes 512 characters");
+
 static bool console();
 static bool convertirliste(const char *);
 static char *demanderliste();
@@ -93,8 +96,11 @@ attendre()
 	if (GetConsoleMode(h, &mode))
 		(void)SetConsoleMode(h, mode & ~(DWORD)ENABLE_PROCESSED_INPUT);
 	(void)FlushConsoleInputBuffer(h);
-	dire(dialogue.ouvert ? "\n" : DOUBLECLIC);
-	dire(TOUCHE);
+	if (dialogue.ouvert)
+		message("\n", 1);
+	else
+		message(DOUBLECLIC, sizeof DOUBLECLIC - 1);
+	message(TOUCHE, sizeof TOUCHE - 1);
 	while (ReadConsoleInputW(h, &e, 1, &n) && n == 1) {
 		const KEY_EVENT_RECORD &t = e.Event.KeyEvent;
 		if (e.EventType == KEY_EVENT && t.bKeyDown &&
