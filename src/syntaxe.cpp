@@ -223,12 +223,8 @@ attributsde(const char *p, const char *fin, Lu *lu)
 			v = blancsxml(v + 1, fin);
 		else if (v < fin)
 			return MAUVAISE;
-		if (v == fin) {
-			lu->raison = R_INACHEVEE;
-			return MAUVAISE;
-		}
-		char q = *v++;
-		if (q != '"' && q != '\'')
+		char q = 0; /* none when the value is cut at fin */
+		if (v < fin && (q = *v++) != '"' && q != '\'')
 			return MAUVAISE;
 		while (v < fin && *v != q) {
 			size_t k = *v == '&'   ? reference(v, fin)
@@ -336,19 +332,12 @@ finbloc(Etat e, const char *p, const char *fin, Lu *lu)
 	lu->suite = nullptr;
 	lu->raison = R_TIRETS;
 	for (; fin - p >= 2; p++) {
-		if (p[0] != c || (e != INSTRUCTION && p[1] != c) ||
-		    (e == INSTRUCTION && p[1] != '>'))
+		if (p[0] != c || p[1] != (e == INSTRUCTION ? '>' : c))
 			continue;
-		if (e == INSTRUCTION) {
-			lu->suite = p + 2;
-			return p;
-		}
-		if (fin - p >= 3 && p[2] == '>') {
-			lu->suite = p + 3;
-			return p;
-		}
-		if (e == COMMENTAIRE)
-			return p; /* "--" not followed by '>' */
+		if (e == INSTRUCTION || (fin - p >= 3 && p[2] == '>'))
+			lu->suite = p + (e == INSTRUCTION ? 2 : 3);
+		if (lu->suite != nullptr || e == COMMENTAIRE)
+			return p; /* or a comment's "--" not followed by '>' */
 	}
 	return nullptr;
 }
@@ -365,9 +354,8 @@ fermerattributs()
 }
 
 /*
- * Make room for more elements of the table p, of place elements of
- * taille bytes each: double it, or give it premier.  A failure ends the
- * run, as a line too long for the memory does.
+ * Make room in the table p of *place elements of taille bytes: double it,
+ * or give it premier.  A failure ends the run, as a line too long does.
  */
 void *
 agrandir(void *p, size_t *place, size_t taille, size_t premier)
