@@ -58,25 +58,14 @@ sequenceutf8(const unsigned char *p, const unsigned char *fin, int *n)
 		*n = 1;
 		return b;
 	}
-	if (b >= 0xc2 && b <= 0xdf) {
-		*n = 2;
-		c = b & 0x1f;
-	} else if (b >= 0xe0 && b <= 0xef) {
-		*n = 3;
-		c = b & 0x0f;
-		if (b == 0xe0)
-			bas = 0xa0;
-		else if (b == 0xed)
-			haut = 0x9f;
-	} else if (b >= 0xf0 && b <= 0xf4) {
-		*n = 4;
-		c = b & 0x07;
-		if (b == 0xf0)
-			bas = 0x90;
-		else if (b == 0xf4)
-			haut = 0x8f;
-	} else
+	if (b < 0xc2 || b > 0xf4)
 		return -1;
+	*n = b <= 0xdf ? 2 : b <= 0xef ? 3 : 4;
+	c = b & 0x7f >> *n; /* the lead's bits */
+	if (b == 0xe0 || b == 0xf0)
+		bas = b == 0xe0 ? 0xa0 : 0x90;
+	else if (b == 0xed || b == 0xf4)
+		haut = b == 0xed ? 0x9f : 0x8f;
 	for (int i = 1; i < *n; i++) {
 		if (p + i == fin)
 			return -2;
@@ -174,24 +163,10 @@ octetinterne(char32_t c)
 size_t
 enutf8(char *d, char32_t c)
 {
-	if (c < 0x80) {
-		d[0] = (char)c;
-		return 1;
-	}
-	if (c < 0x800) {
-		d[0] = (char)(0xc0 | c >> 6);
-		d[1] = (char)(0x80 | (c & 0x3f));
-		return 2;
-	}
-	if (c < 0x10000) {
-		d[0] = (char)(0xe0 | c >> 12);
-		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
-		d[2] = (char)(0x80 | (c & 0x3f));
-		return 3;
-	}
-	d[0] = (char)(0xf0 | c >> 18);
-	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
-	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
-	d[3] = (char)(0x80 | (c & 0x3f));
-	return 4;
+	size_t n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+
+	for (size_t i = n - 1; i > 0; i--, c >>= 6)
+		d[i] = (char)(0x80 | (c & 0x3f));
+	d[0] = (char)(n == 1 ? c : 0xff00 >> n | c); /* C0, E0 or F0 */
+	return n;
 }
