@@ -139,26 +139,21 @@ lexer(const char *p, const char *fin, bool lf, Lu *lu)
 	const char *s;
 
 	lu->suite = nullptr;
-	lu->nom = p + 1;
-	lu->lnom = 0;
+	lu->nom = p + (n >= 2 && (p[1] == '?' || p[1] == '/') ? 2 : 1);
+	s = nomxml(lu->nom, fin); /* none after "<!" */
+	lu->lnom = (size_t)(s - lu->nom);
 	if (n >= 2 && p[1] == '!') {
-		if (n >= 4 && std::memcmp(p, "<!--", 4) == 0) {
-			lu->ouvert = COMMENTAIRE;
-			s = finbloc(COMMENTAIRE, p + 4, fin, lu);
-		} else if (n >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
-			lu->ouvert = CDATA;
-			s = finbloc(CDATA, p + 9, fin, lu);
-		} else {
+		bool cdata = n >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0;
+		if (!cdata && (n < 4 || std::memcmp(p, "<!--", 4) != 0)) {
 			lu->raison = R_DECLARATION;
 			return MAUVAISE;
 		}
+		lu->ouvert = cdata ? CDATA : COMMENTAIRE;
+		s = finbloc(lu->ouvert, p + (cdata ? 9 : 4), fin, lu);
 	} else if (n >= 2 && p[1] == '?') {
 		/* A target that is a name, but not xml in any case, and a
 		 * blank before what follows it, unless that is ?>. */
 		lu->ouvert = INSTRUCTION;
-		lu->nom = p + 2;
-		s = nomxml(p + 2, fin);
-		lu->lnom = (size_t)(s - lu->nom);
 		lu->raison = R_PIMAL;
 		if (lu->lnom == 0)
 			return MAUVAISE;
@@ -175,24 +170,17 @@ lexer(const char *p, const char *fin, bool lf, Lu *lu)
 			return MAUVAISE;
 		s = finbloc(INSTRUCTION, s, fin, lu);
 	} else if (n >= 2 && p[1] == '/') {
-		lu->nom = p + 2;
-		s = nomxml(p + 2, fin);
-		lu->lnom = (size_t)(s - lu->nom);
 		s = blancsxml(s, fin);
 		lu->raison = s == fin ? R_INACHEVEE : R_BALISE;
 		if (lu->lnom == 0 || s == fin || *s != '>')
 			return MAUVAISE;
 		lu->suite = s + 1;
 		return BALISEFIN;
-	} else {
-		s = nomxml(p + 1, fin);
-		lu->lnom = (size_t)(s - lu->nom);
-		if (lu->lnom == 0) {
-			lu->raison = R_INFERIEUR;
-			return MAUVAISE;
-		}
+	} else if (lu->lnom == 0) {
+		lu->raison = R_INFERIEUR;
+		return MAUVAISE;
+	} else
 		return attributsde(s, fin, lu);
-	}
 	if (s == nullptr)
 		return ENCOURS;
 	return lu->suite == nullptr ? MAUVAISE : COMPLETE;
