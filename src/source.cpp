@@ -78,6 +78,7 @@ debutsource(char *p, size_t place)
 		n += r = lu(p + n, bloc - n); /* no more than brut holds */
 	src.tari = r == 0;
 	const auto *u = (const unsigned char *)p;
+	unsigned deux = n >= 2 ? (unsigned)(u[0] << 8 | u[1]) : 0;
 	src.codage = HUIT;
 	src.pardefaut = AUCUN;
 	if (marqueutf8(p, n)) {
@@ -85,11 +86,8 @@ debutsource(char *p, size_t place)
 		std::memmove(p, p + 3, n - 3);
 		return n - 3;
 	}
-	if (n >= 2 && u[0] == 0xff && u[1] == 0xfe) {
-		src.codage = UTF16LE;
-		m = 2;
-	} else if (n >= 2 && u[0] == 0xfe && u[1] == 0xff) {
-		src.codage = UTF16BE;
+	if (deux == 0xfffe || deux == 0xfeff) {
+		src.codage = deux == 0xfffe ? UTF16LE : UTF16BE;
 		m = 2;
 	} else if ((src.codage = utf16(u, n)) == HUIT)
 		return n;
@@ -360,8 +358,7 @@ lisibletelle(const char *s, const char *h)
 
 	if (src.codage != HUIT)
 		return true;
-	if (decodeealecture(
-	        s)) { /* read as UTF-8, as the run's first accent told */
+	if (decodeealecture(s)) { /* UTF-8, as the run's first accent told */
 		src.interne = true;
 		src.pardefaut = UTF8;
 		return true;
