@@ -80,8 +80,7 @@ ouvrirdocument()
 	 * or not read at all; '?' for a control XML forbids. */
 	if ((typedoc != 0 && std::strchr(REFERENCE, typedoc) != nullptr) ||
 	    nonassigne(typedoc)) {
-		t[0] = '&';
-		t[1] = '#';
+		std::memcpy(t, "&#", 2);
 		n = (size_t)(std::to_chars(t + 2, t + 6, typedoc).ptr - t);
 		t[n++] = ';';
 	} else if (typedoc < 0x20)
@@ -137,10 +136,7 @@ enregistrement(Champ q, Champ r, const char *signe, std::uint64_t bits)
 	rendre(fiche(place(&limite), q, r));
 }
 
-/*
- * Where fiche writes next, its first tags already there, and in *fin
- * where the buffer ends.
- */
+/* Where fiche writes next, its first tags there; in *fin, the buffer's end. */
 char *
 place(char **fin)
 {
@@ -414,10 +410,7 @@ vider()
 	doc.n = 0;
 }
 
-/*
- * Copy n bytes in steps of 32; up to 31 more are read and written, in the
- * buffers' margins.
- */
+/* Copy n bytes by 32; up to 31 more are read and written, in the margins. */
 static inline void
 copie(char *d, const char *s, size_t n)
 {
