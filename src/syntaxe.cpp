@@ -13,6 +13,9 @@
 
 #include "extern.h"
 
+#include <algorithm>
+#include <bit>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,22 +74,13 @@ reference(const char *p, const char *fin)
 	if (s < fin && *s == '#') {
 		bool hex = ++s < fin && *s == 'x';
 		unsigned long v = 0;
-		const char *d = s += hex ? 1 : 0;
-		for (; s < fin; s++) {
-			unsigned c = (unsigned char)*s, k;
-			if (c >= '0' && c <= '9')
-				k = c - '0';
-			else if (hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f')
-				k = (c | 0x20) - 'a' + 10;
-			else
-				break;
-			v = v * (hex ? 16 : 10) + k;
-			if (v > 0x110000)
-				v = 0x110000;
-		}
-		if (s == d || s == fin || *s != ';' || !caractere(v))
+		const char *d = s + (hex ? 1 : 0);
+		auto [e, faute] = std::from_chars(d, fin, v, hex ? 16 : 10);
+		if (faute == std::errc::result_out_of_range)
+			v = 0x110000; /* past every character */
+		if (e == d || e == fin || *e != ';' || !caractere(v))
 			return 0;
-		return (size_t)(s + 1 - p);
+		return (size_t)(e + 1 - p);
 	}
 	static const char *const CONNUES[] = {
 	    "amp", "lt", "gt", "quot", "apos"};
@@ -262,9 +256,8 @@ repete(const char *a, size_t n)
 	if (nattributs == PEU || 2 * (nattributs + 1) > placetable) {
 		if (2 * (nattributs + 1) > placetable) {
 			std::free(table);
-			for (placetable = 64;
-			     placetable < 4 * (nattributs + 1);)
-				placetable *= 2;
+			placetable = std::bit_ceil(
+			    std::max<size_t>(64, 4 * (nattributs + 1)));
 			table = (Case *)std::calloc(placetable, sizeof *table);
 			if (table == nullptr)
 				erreur(LIRE);
