@@ -245,16 +245,14 @@ ditutf8(const char *p, const char *fin)
 			s--;
 		if ((e = cherche(h, fin, '\n')) == nullptr)
 			return false;
-		if (marqueutf8(s, (size_t)(e - s))) {
+		if (marqueutf8(s, (size_t)(e - s)))
 			s += 3;
-			if (h < s) { /* the mark's: the text may be ASCII */
-				if ((k = premierhaut(s, (size_t)(e - s))) ==
-				    NULLE) {
-					p = e + 1;
-					continue;
-				}
-				h = s + k;
+		if (h < s) { /* the mark's: the text may be ASCII */
+			if ((k = premierhaut(s, (size_t)(e - s))) == NULLE) {
+				p = e + 1;
+				continue;
 			}
+			h = s + k;
 		}
 		while (e > h && e[-1] == '\r')
 			e--;
