@@ -7,9 +7,8 @@
 #include "extern.h"
 
 /*
- * windows-1252's characters for the bytes 0x80 to 0x9F, as Windows maps
- * them: the five bytes it leaves unassigned stand for the control
- * characters of the same number, so that every byte is a character.
+ * windows-1252's characters for 0x80 to 0x9F, as Windows maps them: the
+ * five unassigned bytes stand for the C1 controls of the same number.
  */
 static const char16_t CAR1252[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e,
     0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d,
@@ -42,10 +41,9 @@ octet1252(char32_t c)
 }
 
 /*
- * The character that the well-formed UTF-8 sequence at p encodes, its
- * length in *n.  -1 when the bytes at p are not one: an overlong form, a
- * surrogate, a value above U+10FFFF; -2 when fin cuts them short before
- * they went wrong.
+ * The character the well-formed UTF-8 sequence at p encodes, its length in
+ * *n; -1 when the bytes at p are not one (an overlong form, a surrogate,
+ * above U+10FFFF), -2 when fin cuts them short before they went wrong.
  */
 long
 sequenceutf8(const unsigned char *p, const unsigned char *fin, int *n)
@@ -132,9 +130,8 @@ classer(
 }
 
 /*
- * The widest steps this processor can take; AVX2 with the bit
- * instructions that come with it (BMI1 and BMI2), which the line loop's
- * AVX2 steps take too.
+ * The widest steps this processor can take; AVX2 with BMI1 and BMI2, its
+ * bit instructions, which the line loop's AVX2 steps take too.
  */
 Jeu
 jeuprocesseur()
@@ -149,10 +146,7 @@ jeuprocesseur()
 	return BASE;
 }
 
-/*
- * The byte a decoded character is held as, or -1 when it is held as an
- * escape: windows-1252 lacks it, or it is a C1 control character.
- */
+/* The byte c is held as decoded; -1 for an escape: not windows-1252, or C1. */
 int
 octetinterne(char32_t c)
 {

@@ -198,10 +198,9 @@ ecrirechamp(
 }
 
 /*
- * Append a record that needs attention or does not fit: through
- * fichesignes when it fits a buffer and the reader is free, else piece
- * by piece, the reader reading the whole record (in a comment left
- * open, ...).
+ * Append a record that needs attention or does not fit: by fichesignes
+ * when it fits a buffer and the reader is free, else piece by piece, the
+ * reader reading the whole record (in a comment left open, ...).
  */
 static void
 morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)

@@ -54,10 +54,7 @@ livrer(const char *p, size_t n)
 		erreur(ECRIRE);
 }
 
-/*
- * Wait until the writer has written all it was handed; false when a
- * write failed since the last wait.
- */
+/* Wait for all handed over; false when a write failed since the last wait. */
 bool
 ecrits()
 {

@@ -115,10 +115,7 @@ suivre(const char *p, size_t n, bool lf)
 	}
 }
 
-/*
- * Begin following a field, whose kept markup garder hands over and whose
- * elements must close in it; false when the reader is not in content.
- */
+/* Begin a field, whose elements must close in it; false unless in content. */
 bool
 ouvrirchamp()
 {
@@ -145,10 +142,7 @@ suivrenous(bool n)
 	nous = n;
 }
 
-/*
- * Where the markup at p, a '<' of the field [p, fin), ends when it is
- * well-formed and ends in the field; nullptr when the '<' is text.
- */
+/* The end of the well-formed markup at p, a '<', in [p, fin); else nullptr. */
 const char *
 construction(const char *p, const char *fin)
 {
@@ -264,10 +258,7 @@ empiler(const char *n, size_t l)
 	lnoms += l;
 }
 
-/*
- * Close the element of this name, which must be the last one opened;
- * else report what was left open above it, or an end tag with no start.
- */
+/* Close the element of this name, the last opened; else report why not. */
 static void
 fermer(const char *n, size_t l)
 {

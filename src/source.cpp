@@ -227,9 +227,8 @@ deciderdebut(
 }
 
 /*
- * Whether the first of the LF-ended lines [p, fin), without zero bytes,
- * whose text (without its mark and the CRs before its LF) holds a byte
- * above 127 tells UTF-8.
+ * Whether the first of the LF-ended lines [p, fin), zero-free, whose text
+ * (no mark, no CR before its LF) holds a byte above 127 tells UTF-8.
  */
 static bool
 ditutf8(const char *p, const char *fin)
@@ -327,9 +326,8 @@ decodeealecture(const char *s)
 }
 
 /*
- * Whether lisibletelle tells the lines in [de, a) by their bytes alone: 8-bit,
- * none held decoded; a first byte above 127 before one below 128 then
- * tells windows-1252 (see dit1252).
+ * Whether lisibletelle tells the lines in [de, a) by their bytes: 8-bit, none
+ * held decoded; a first high byte before a low one then tells windows-1252.
  */
 bool
 parleursoctets(const char *de, const char *a)

@@ -1,9 +1,8 @@
 /*
- * XML as it is spelled, read from a '<' or a '&' of the document: names
- * and blanks, tags and their attributes, references that resolve without
- * a DTD, and the ends of comments, CDATA sections and processing
- * instructions.  The reader (lecteur.cpp) follows the document by what it
- * finds here.
+ * XML as it is spelled, read from a '<' or a '&' of the document for the
+ * reader (lecteur.cpp): names and blanks, tags and their attributes,
+ * references that resolve without a DTD, and the ends of comments, CDATA
+ * sections and processing instructions.
  *
  * It reads the text as the line loop holds it or as it is written, alike:
  * the bytes that become references when written (escapes, forbidden
@@ -231,10 +230,9 @@ attributsde(const char *p, const char *fin, Lu *lu)
 }
 
 /*
- * Whether the attribute name [a, a + n) was already given in this tag;
- * it is kept for the next ones.  A few are compared one by one; past
- * that, a table finds them, so that no tag takes time to the square of
- * its length.
+ * Whether the attribute name [a, a + n) was already given in this tag; it
+ * is kept for the next ones.  A few are compared one by one, then a table
+ * finds them, so that no tag takes time to the square of its length.
  */
 static bool
 repete(const char *a, size_t n)
@@ -275,10 +273,7 @@ repete(const char *a, size_t n)
 	return false;
 }
 
-/*
- * Put attribute i in the table of this tag's attributes; true when one
- * of the same name is there already.
- */
+/* Put attribute i in the tag's table; true when its name is there already. */
 static bool
 inserer(size_t i)
 {
@@ -300,10 +295,9 @@ inserer(size_t i)
 }
 
 /*
- * Where the comment, CDATA section or PI whose body goes on at p ends:
- * lu->suite past its end, or nullptr with lu->raison when its body is not
- * well-formed (a comment's "--").  nullptr as the result when it is still
- * open at fin.
+ * Where the comment, CDATA section or PI whose body goes on at p ends, or
+ * nullptr while open at fin: lu->suite past its end, or nullptr with
+ * lu->raison when the body is not well-formed (a comment's "--").
  */
 const char *
 finbloc(Etat e, const char *p, const char *fin, Lu *lu)
