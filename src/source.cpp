@@ -8,8 +8,10 @@
 
 #include "extern.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 /* What is known of the source and how it is decoded. */
 static struct {
@@ -70,10 +72,9 @@ lu(char *p, size_t n)
 static size_t
 debutsource(char *p, size_t place)
 {
-	size_t n = 0, r = 1, m = 0, bloc = BLOC > 128 ? BLOC : 128;
+	size_t n = 0, r = 1, m = 0;
+	size_t bloc = std::min(place, std::max<size_t>(BLOC, 128));
 
-	if (bloc > place)
-		bloc = place;
 	while (n < 128 && r > 0)
 		n += r = lu(p + n, bloc - n); /* no more than brut holds */
 	src.tari = r == 0;
@@ -108,8 +109,7 @@ utf16(const unsigned char *p, size_t n)
 
 	for (size_t i = 0; i < 2 * unites; i++)
 		z[i % 2] += p[i] == 0 ? 1 : 0;
-	size_t fort = z[0] > z[1] ? z[0] : z[1];
-	size_t faible = z[0] > z[1] ? z[1] : z[0];
+	auto [faible, fort] = std::minmax(z[0], z[1]);
 	if (unites < 2 || 2 * fort < unites || 4 * faible >= fort)
 		return HUIT;
 	return z[1] > z[0] ? UTF16LE : UTF16BE;
@@ -180,10 +180,7 @@ decodee()
 bool
 tenirdecodee(bool oui)
 {
-	bool avant = src.interne;
-
-	src.interne = oui;
-	return avant;
+	return std::exchange(src.interne, oui);
 }
 
 /*
