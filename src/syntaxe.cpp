@@ -39,9 +39,8 @@ static bool inserer(size_t);
 
 /*
  * The class of each windows-1252 byte in a name: 1 may begin one, 2 may
- * stand in one.  The letters are those of every edition of XML; the four
- * signs the fifth edition added (€ ˆ ˜ ™) are left out, as readers that
- * follow the earlier ones refuse them.
+ * stand in one.  The letters are those of every edition of XML; the signs
+ * the fifth added (€ ˆ ˜ ™) are left out, as earlier readers refuse them.
  */
 static constexpr struct Classes {
 	unsigned char t[256];
