@@ -280,11 +280,10 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	while (der > un && der[-1] != '\n')
 		der--;
 	size_t a0 = (size_t)(un + 1 - p), a1 = (size_t)(der - p);
-	if (a1 <= a0 || !ditutf8(p + a0, p + a1) ||
-	    cherchebloc(p + a0, p + a1, 0) != nullptr)
-		return n;
 	/* a character may take twice its bytes */
-	if (fin + n + (a1 - a0) > taille)
+	if (a1 <= a0 || fin + n + (a1 - a0) > taille ||
+	    !ditutf8(p + a0, p + a1) ||
+	    cherchebloc(p + a0, p + a1, 0) != nullptr)
 		return n;
 	char *b = reserver(&src.rechange, &src.placerechange, taille),
 	     *run = b + fin + a0;
