@@ -7,6 +7,7 @@
 
 #include "extern.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -34,12 +35,10 @@ static constexpr struct Balises {
 	char f[8], qr[8], ff[16];
 } BALISES = [] {
 	Balises b{};
-	for (size_t i = 0; i < NF; i++)
-		b.f[i] = b.ff[NFF + i] = OUVREFICHE[i];
-	for (size_t i = 0; i < NQR; i++)
-		b.qr[i] = ENTRECHAMPS[i];
-	for (size_t i = 0; i < NFF; i++)
-		b.ff[i] = FERMEFICHE[i];
+	std::copy_n(OUVREFICHE, NF, b.f);
+	std::copy_n(OUVREFICHE, NF, b.ff + NFF);
+	std::copy_n(ENTRECHAMPS, NQR, b.qr);
+	std::copy_n(FERMEFICHE, NFF, b.ff);
 	return b;
 }();
 static bool interdit; /* a forbidden character was replaced on this line */
