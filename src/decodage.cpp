@@ -184,9 +184,8 @@ pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
 	        _mm_unpacklo_epi64(ordre(2), _mm_add_epi8(ordre(3), huit)), 1));
 	__m128i bas = _mm256_castsi256_si128(r),
 	        hautes = _mm256_extracti128_si256(r, 1);
-	size_t k = 0;
 	_mm_storel_epi64((__m128i *)(void *)d, bas);
-	k += TRI.garde[g[0]];
+	size_t k = TRI.garde[g[0]];
 	_mm_storel_epi64((__m128i *)(void *)(d + k), _mm_srli_si128(bas, 8));
 	k += TRI.garde[g[1]];
 	_mm_storel_epi64((__m128i *)(void *)(d + k), hautes);
