@@ -79,7 +79,8 @@ ouvrirdocument()
 	 * or not read at all; '?' for a control XML forbids. */
 	if ((typedoc != 0 && std::strchr(REFERENCE, typedoc) != nullptr) ||
 	    nonassigne(typedoc)) {
-		std::memcpy(t, "&#", 2);
+		t[0] = '&';
+		t[1] = '#';
 		n = (size_t)(std::to_chars(t + 2, t + 6, typedoc).ptr - t);
 		t[n++] = ';';
 	} else if (typedoc < 0x20)
