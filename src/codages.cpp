@@ -7,9 +7,8 @@
 #include "extern.h"
 
 /*
- * windows-1252's characters for the bytes 0x80 to 0x9F, as Windows maps
- * them: the five bytes it leaves unassigned stand for the control
- * characters of the same number, so that every byte is a character.
+ * windows-1252's characters for 0x80 to 0x9F, as Windows maps them: the
+ * five unassigned bytes stand for the C1 controls of the same number.
  */
 static const char16_t CAR1252[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e,
     0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d,
@@ -42,10 +41,9 @@ octet1252(char32_t c)
 }
 
 /*
- * The character that the well-formed UTF-8 sequence at p encodes, its
- * length in *n.  -1 when the bytes at p are not one: an overlong form, a
- * surrogate, a value above U+10FFFF; -2 when fin cuts them short before
- * they went wrong.
+ * The character the well-formed UTF-8 sequence at p encodes, its length in
+ * *n; -1 when the bytes at p are not one (an overlong form, a surrogate,
+ * above U+10FFFF), -2 when fin cuts them short before they went wrong.
  */
 long
 sequenceutf8(const unsigned char *p, const unsigned char *fin, int *n)
@@ -58,25 +56,14 @@ sequenceutf8(const unsigned char *p, const unsigned char *fin, int *n)
 		*n = 1;
 		return b;
 	}
-	if (b >= 0xc2 && b <= 0xdf) {
-		*n = 2;
-		c = b & 0x1f;
-	} else if (b >= 0xe0 && b <= 0xef) {
-		*n = 3;
-		c = b & 0x0f;
-		if (b == 0xe0)
-			bas = 0xa0;
-		else if (b == 0xed)
-			haut = 0x9f;
-	} else if (b >= 0xf0 && b <= 0xf4) {
-		*n = 4;
-		c = b & 0x07;
-		if (b == 0xf0)
-			bas = 0x90;
-		else if (b == 0xf4)
-			haut = 0x8f;
-	} else
+	if (b < 0xc2 || b > 0xf4)
 		return -1;
+	*n = b <= 0xdf ? 2 : b <= 0xef ? 3 : 4;
+	c = b & 0x7f >> *n; /* the lead's bits */
+	if (b == 0xe0 || b == 0xf0)
+		bas = b == 0xe0 ? 0xa0 : 0x90;
+	else if (b == 0xed || b == 0xf4)
+		haut = b == 0xed ? 0x9f : 0x8f;
 	for (int i = 1; i < *n; i++) {
 		if (p + i == fin)
 			return -2;
@@ -143,9 +130,8 @@ classer(
 }
 
 /*
- * The widest steps this processor can take; AVX2 with the bit
- * instructions that come with it (BMI1 and BMI2), which the line loop's
- * AVX2 steps take too.
+ * The widest steps this processor can take; AVX2 with BMI1 and BMI2, its
+ * bit instructions, which the line loop's AVX2 steps take too.
  */
 Jeu
 jeuprocesseur()
@@ -160,10 +146,7 @@ jeuprocesseur()
 	return BASE;
 }
 
-/*
- * The byte a decoded character is held as, or -1 when it is held as an
- * escape: windows-1252 lacks it, or it is a C1 control character.
- */
+/* The byte c is held as decoded; -1 for an escape: not windows-1252, or C1. */
 int
 octetinterne(char32_t c)
 {
@@ -174,24 +157,10 @@ octetinterne(char32_t c)
 size_t
 enutf8(char *d, char32_t c)
 {
-	if (c < 0x80) {
-		d[0] = (char)c;
-		return 1;
-	}
-	if (c < 0x800) {
-		d[0] = (char)(0xc0 | c >> 6);
-		d[1] = (char)(0x80 | (c & 0x3f));
-		return 2;
-	}
-	if (c < 0x10000) {
-		d[0] = (char)(0xe0 | c >> 12);
-		d[1] = (char)(0x80 | (c >> 6 & 0x3f));
-		d[2] = (char)(0x80 | (c & 0x3f));
-		return 3;
-	}
-	d[0] = (char)(0xf0 | c >> 18);
-	d[1] = (char)(0x80 | (c >> 12 & 0x3f));
-	d[2] = (char)(0x80 | (c >> 6 & 0x3f));
-	d[3] = (char)(0x80 | (c & 0x3f));
-	return 4;
+	size_t n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+
+	for (size_t i = n - 1; i > 0; i--, c >>= 6)
+		d[i] = (char)(0x80 | (c & 0x3f));
+	d[0] = (char)(n == 1 ? c : 0xff00 >> n | c); /* C0, E0 or F0 */
+	return n;
 }

@@ -78,10 +78,7 @@ pasutf8(char *d, const unsigned char *p, unsigned char *suite)
 }
 
 #ifdef KORVUM_SSSE3
-/*
- * For each set of first bytes of letters among eight bytes (one bit a
- * byte), the places of the bytes to keep, in order, and how many.
- */
+/* Per set of letters' first bytes among eight: the bytes kept, how many. */
 struct Tri {
 	unsigned char ordre[256][8];
 	unsigned char garde[256];
@@ -119,8 +116,7 @@ pasutf8ssse3(char *d, const unsigned char *p)
 
 	if (haut != (tetes | seconds) || (tetes & seconds) != 0 ||
 	    (seconds & b6) != 0 || (apresc2 & ~b5) != 0)
-		return 0; /* (a letter begun in the sixteenth byte sets bit 16)
-		           */
+		return 0; /* (a letter begun in byte 16 sets bit 16) */
 	v = _mm_add_epi8(
 	    v, _mm_and_si128(_mm_slli_si128(c3, 1), _mm_set1_epi8(0x40)));
 	unsigned bas = tetes & 0xff, hautes = tetes >> 8;
@@ -188,9 +184,8 @@ pasutf8avx2(char *d, const unsigned char *p, size_t reste, size_t *pris)
 	        _mm_unpacklo_epi64(ordre(2), _mm_add_epi8(ordre(3), huit)), 1));
 	__m128i bas = _mm256_castsi256_si128(r),
 	        hautes = _mm256_extracti128_si256(r, 1);
-	size_t k = 0;
 	_mm_storel_epi64((__m128i *)(void *)d, bas);
-	k += TRI.garde[g[0]];
+	size_t k = TRI.garde[g[0]];
 	_mm_storel_epi64((__m128i *)(void *)(d + k), _mm_srli_si128(bas, 8));
 	k += TRI.garde[g[1]];
 	_mm_storel_epi64((__m128i *)(void *)(d + k), hautes);
@@ -237,9 +232,8 @@ decodeutf8(char *d, const unsigned char *p, size_t n, size_t *lus)
 	unsigned char suite = 0;
 	char *d0 = d;
 
-	/* The steps are tried again only 16 bytes past one that failed,
-	 * so that a word in another script costs one failure, not one a
-	 * letter. */
+	/* The steps are tried again 16 bytes past one that failed: a word
+	 * in another script costs one failure, not one a letter. */
 	while (p < f) {
 		size_t l8;
 #ifdef KORVUM_SSSE3

@@ -7,6 +7,7 @@
 
 #include "extern.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -34,12 +35,10 @@ static constexpr struct Balises {
 	char f[8], qr[8], ff[16];
 } BALISES = [] {
 	Balises b{};
-	for (size_t i = 0; i < NF; i++)
-		b.f[i] = b.ff[NFF + i] = OUVREFICHE[i];
-	for (size_t i = 0; i < NQR; i++)
-		b.qr[i] = ENTRECHAMPS[i];
-	for (size_t i = 0; i < NFF; i++)
-		b.ff[i] = FERMEFICHE[i];
+	std::copy_n(OUVREFICHE, NF, b.f);
+	std::copy_n(OUVREFICHE, NF, b.ff + NFF);
+	std::copy_n(ENTRECHAMPS, NQR, b.qr);
+	std::copy_n(FERMEFICHE, NFF, b.ff);
 	return b;
 }();
 static bool interdit; /* a forbidden character was replaced on this line */
@@ -137,10 +136,7 @@ enregistrement(Champ q, Champ r, const char *signe, std::uint64_t bits)
 	rendre(fiche(place(&limite), q, r));
 }
 
-/*
- * Where fiche writes next, its first tags already there, and in *fin
- * where the buffer ends.
- */
+/* Where fiche writes next, its first tags there; in *fin, the buffer's end. */
 char *
 place(char **fin)
 {
@@ -202,10 +198,9 @@ ecrirechamp(
 }
 
 /*
- * Append a record that needs attention or does not fit: through
- * fichesignes when it fits a buffer and the reader is free, else piece
- * by piece, the reader reading the whole record (in a comment left
- * open, ...).
+ * Append a record that needs attention or does not fit: by fichesignes
+ * when it fits a buffer and the reader is free, else piece by piece, the
+ * reader reading the whole record (in a comment left open, ...).
  */
 static void
 morceaux(Champ q, Champ r, const char *signe, std::uint64_t bits)
@@ -414,10 +409,7 @@ vider()
 	doc.n = 0;
 }
 
-/*
- * Copy n bytes in steps of 32; up to 31 more are read and written, in the
- * buffers' margins.
- */
+/* Copy n bytes by 32; up to 31 more are read and written, in the margins. */
 static inline void
 copie(char *d, const char *s, size_t n)
 {

@@ -1,15 +1,13 @@
 /*
- * The writer: a thread of its own that writes the document's full
- * buffers to the target while the run fills the next ones, so that the
- * system's copy of the document goes on beside korvum's own work instead
- * of after it.  It holds up to ENVOL pieces, written in the order handed
- * over; a failed write is told at the next hand-over or wait, which ends
- * the run as before.  A small piece (the last, and every piece of a small
- * document) is written at once: a thread would cost it more than it
- * saves.  The thread comes with the first large piece and stays until the
- * process ends, idle between pieces.  The thread and the lock the run
- * shares with it are the system's own (posix.cpp, windows.cpp): on
- * Windows the hand-overs then cost no trip through the kernel's objects.
+ * The writer: a thread of its own writes the document's full buffers to
+ * the target while the run fills the next ones, beside korvum's own work
+ * instead of after it.  It holds up to ENVOL pieces, written in order; a
+ * failed write is told at the next hand-over or wait, which ends the run.
+ * A small piece (the last, every piece of a small document) is written at
+ * once: a thread would cost it more than it saves.  The thread comes with
+ * the first large piece and stays, idle between pieces.  It and its lock
+ * are the system's own (posix.cpp, windows.cpp): on Windows a hand-over
+ * then costs no trip through the kernel's objects.
  */
 
 #include "extern.h"
@@ -37,19 +35,12 @@ livrer(const char *p, size_t n)
 	static bool lance;
 	bool ok;
 
-	if (n < PARTAGE) {
+	if (n >= PARTAGE && !lance)
+		lance = lancer(ecrivain);
+	if (n < PARTAGE || !lance) { /* or no thread: the run writes it */
 		if (!ecrits() || !ecrire(p, n))
 			erreur(ECRIRE);
 		return;
-	}
-	if (!lance) {
-		if (!lancer(ecrivain)) {
-			/* no thread: the run writes its document itself */
-			if (!ecrire(p, n))
-				erreur(ECRIRE);
-			return;
-		}
-		lance = true;
 	}
 	verrouiller();
 	while (nfile == ENVOL && !echec)
@@ -63,10 +54,7 @@ livrer(const char *p, size_t n)
 		erreur(ECRIRE);
 }
 
-/*
- * Wait until the writer has written all it was handed; false when a
- * write failed since the last wait.
- */
+/* Wait for all handed over; false when a write failed since the last wait. */
 bool
 ecrits()
 {

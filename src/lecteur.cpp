@@ -10,6 +10,7 @@
 
 #include "extern.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -50,10 +51,7 @@ ouvrirlecteur()
 	nous = false;
 }
 
-/*
- * Follow the closing tag; what is still open is reported on the line
- * where it began.
- */
+/* Follow the closing tag; report what is still open where it began. */
 void
 fermerlecteur()
 {
@@ -77,10 +75,7 @@ fermerlecteur()
 	fermerattributs();
 }
 
-/*
- * Whether a record that needs no attention may go by unread: in content
- * it changes nothing, or the reader has given up.
- */
+/* Whether a record needing no attention may go by unread (see Etat). */
 bool
 lecteurlibre()
 {
@@ -120,10 +115,7 @@ suivre(const char *p, size_t n, bool lf)
 	}
 }
 
-/*
- * Begin following a field, whose kept markup garder hands over and whose
- * elements must close in it; false when the reader is not in content.
- */
+/* Begin a field, whose elements must close in it; false unless in content. */
 bool
 ouvrirchamp()
 {
@@ -150,10 +142,7 @@ suivrenous(bool n)
 	nous = n;
 }
 
-/*
- * Where the markup at p, a '<' of the field [p, fin), ends when it is
- * well-formed and ends in the field; nullptr when the '<' is text.
- */
+/* The end of the well-formed markup at p, a '<', in [p, fin); else nullptr. */
 const char *
 construction(const char *p, const char *fin)
 {
@@ -241,18 +230,17 @@ apres(const char *p, const char *fin, bool lf)
 
 	while ((p = blancsxml(p, fin)) < fin) {
 		Sorte s = *p == '<' ? lexer(p, fin, lf, &lu) : MAUVAISE;
-		if ((s == COMPLETE || s == ENCOURS) && lu.ouvert != CDATA) {
-			if (s == ENCOURS) {
-				etat = lu.ouvert;
-				retour = APRES;
-				lignebloc = ligne;
-				return fin;
-			}
-			p = lu.suite;
-			continue;
+		if (s == ENCOURS && lu.ouvert != CDATA) {
+			etat = lu.ouvert;
+			retour = APRES;
+			lignebloc = ligne;
+			return fin;
 		}
-		illisible(R_APRES, nullptr, 0, ligne);
-		return fin;
+		if (s != COMPLETE || lu.ouvert == CDATA) {
+			illisible(R_APRES, nullptr, 0, ligne);
+			return fin;
+		}
+		p = lu.suite;
 	}
 	return p;
 }
@@ -270,10 +258,7 @@ empiler(const char *n, size_t l)
 	lnoms += l;
 }
 
-/*
- * Close the element of this name, which must be the last one opened;
- * else report what was left open above it, or an end tag with no start.
- */
+/* Close the element of this name, the last opened; else report why not. */
 static void
 fermer(const char *n, size_t l)
 {
@@ -289,10 +274,9 @@ fermer(const char *n, size_t l)
 		return;
 	}
 	bool plusbas = false;
-	for (size_t i = 0; i + 1 < hauteur; i++)
-		if (pile[i].lnom == l &&
-		    std::memcmp(noms + pile[i].nom, n, l) == 0)
-			plusbas = true;
+	for (size_t i = 0; i + 1 < hauteur && !plusbas; i++)
+		plusbas = pile[i].lnom == l &&
+		          std::memcmp(noms + pile[i].nom, n, l) == 0;
 	/* in a field, or in korvum's record, not opened there: no start */
 	if (hauteur == plancher || !plusbas || (o->nous && !nous))
 		illisible(R_SANSOUVRANTE, n, l, ligne);
@@ -318,28 +302,22 @@ illisible(Raison r, const char *n, size_t l, std::int64_t ligneerr)
 		avant = -ligneerr;
 		ligneerr = ligne;
 	}
-	std::memcpy(d, DOCILLISIBLE, sizeof DOCILLISIBLE - 1);
-	d += sizeof DOCILLISIBLE - 1;
+	d = std::copy_n(DOCILLISIBLE, sizeof DOCILLISIBLE - 1, d);
 	for (const char *s = POURQUOI[r].texte; *s != '\0'; s++) {
 		if (*s != '%') {
 			*d++ = *s;
 			continue;
 		}
-		if (l == 0) {
-			std::memcpy(d, COUPE, sizeof COUPE - 1);
-			d += sizeof COUPE - 1;
-		}
+		if (l == 0)
+			d = std::copy_n(COUPE, sizeof COUPE - 1, d);
 		for (size_t i = 0; i < l && i < LONG; i++) {
 			auto b = (unsigned char)n[i];
 			d += enutf8(d, b < 0x20 ? U'?' : car1252(b));
 		}
-		if (l > LONG) {
-			std::memcpy(d, COUPE, sizeof COUPE - 1);
-			d += sizeof COUPE - 1;
-		}
+		if (l > LONG)
+			d = std::copy_n(COUPE, sizeof COUPE - 1, d);
 		if (r == R_NONFERMEE && avant > 0) {
-			std::memcpy(d, DELALIGNE, sizeof DELALIGNE - 1);
-			d += sizeof DELALIGNE - 1;
+			d = std::copy_n(DELALIGNE, sizeof DELALIGNE - 1, d);
 			d = std::to_chars(d, m + sizeof m, avant).ptr;
 			s++; /* past the '>' */
 		}

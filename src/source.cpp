@@ -8,8 +8,10 @@
 
 #include "extern.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 /* What is known of the source and how it is decoded. */
 static struct {
@@ -70,14 +72,14 @@ lu(char *p, size_t n)
 static size_t
 debutsource(char *p, size_t place)
 {
-	size_t n = 0, r = 1, m = 0, bloc = BLOC > 128 ? BLOC : 128;
+	size_t n = 0, r = 1, m = 0;
+	size_t bloc = std::min(place, std::max<size_t>(BLOC, 128));
 
-	if (bloc > place)
-		bloc = place;
 	while (n < 128 && r > 0)
 		n += r = lu(p + n, bloc - n); /* no more than brut holds */
 	src.tari = r == 0;
 	const auto *u = (const unsigned char *)p;
+	unsigned deux = n >= 2 ? (unsigned)(u[0] << 8 | u[1]) : 0;
 	src.codage = HUIT;
 	src.pardefaut = AUCUN;
 	if (marqueutf8(p, n)) {
@@ -85,11 +87,8 @@ debutsource(char *p, size_t place)
 		std::memmove(p, p + 3, n - 3);
 		return n - 3;
 	}
-	if (n >= 2 && u[0] == 0xff && u[1] == 0xfe) {
-		src.codage = UTF16LE;
-		m = 2;
-	} else if (n >= 2 && u[0] == 0xfe && u[1] == 0xff) {
-		src.codage = UTF16BE;
+	if (deux == 0xfffe || deux == 0xfeff) {
+		src.codage = deux == 0xfffe ? UTF16LE : UTF16BE;
 		m = 2;
 	} else if ((src.codage = utf16(u, n)) == HUIT)
 		return n;
@@ -110,8 +109,7 @@ utf16(const unsigned char *p, size_t n)
 
 	for (size_t i = 0; i < 2 * unites; i++)
 		z[i % 2] += p[i] == 0 ? 1 : 0;
-	size_t fort = z[0] > z[1] ? z[0] : z[1];
-	size_t faible = z[0] > z[1] ? z[1] : z[0];
+	auto [faible, fort] = std::minmax(z[0], z[1]);
 	if (unites < 2 || 2 * fort < unites || 4 * faible >= fort)
 		return HUIT;
 	return z[1] > z[0] ? UTF16LE : UTF16BE;
@@ -182,10 +180,7 @@ decodee()
 bool
 tenirdecodee(bool oui)
 {
-	bool avant = src.interne;
-
-	src.interne = oui;
-	return avant;
+	return std::exchange(src.interne, oui);
 }
 
 /*
@@ -229,9 +224,8 @@ deciderdebut(
 }
 
 /*
- * Whether the first of the LF-ended lines [p, fin), without zero bytes,
- * whose text (without its mark and the CRs before its LF) holds a byte
- * above 127 tells UTF-8.
+ * Whether the first of the LF-ended lines [p, fin), zero-free, whose text
+ * (no mark, no CR before its LF) holds a byte above 127 tells UTF-8.
  */
 static bool
 ditutf8(const char *p, const char *fin)
@@ -247,16 +241,14 @@ ditutf8(const char *p, const char *fin)
 			s--;
 		if ((e = cherche(h, fin, '\n')) == nullptr)
 			return false;
-		if (marqueutf8(s, (size_t)(e - s))) {
+		if (marqueutf8(s, (size_t)(e - s)))
 			s += 3;
-			if (h < s) { /* the mark's: the text may be ASCII */
-				if ((k = premierhaut(s, (size_t)(e - s))) ==
-				    NULLE) {
-					p = e + 1;
-					continue;
-				}
-				h = s + k;
+		if (h < s) { /* the mark's: the text may be ASCII */
+			if ((k = premierhaut(s, (size_t)(e - s))) == NULLE) {
+				p = e + 1;
+				continue;
 			}
+			h = s + k;
 		}
 		while (e > h && e[-1] == '\r')
 			e--;
@@ -288,11 +280,10 @@ decoderlignes(char **t, size_t fin, size_t n, size_t taille)
 	while (der > un && der[-1] != '\n')
 		der--;
 	size_t a0 = (size_t)(un + 1 - p), a1 = (size_t)(der - p);
-	if (a1 <= a0 || !ditutf8(p + a0, p + a1) ||
-	    cherchebloc(p + a0, p + a1, 0) != nullptr)
-		return n;
 	/* a character may take twice its bytes */
-	if (fin + n + (a1 - a0) > taille)
+	if (a1 <= a0 || fin + n + (a1 - a0) > taille ||
+	    !ditutf8(p + a0, p + a1) ||
+	    cherchebloc(p + a0, p + a1, 0) != nullptr)
 		return n;
 	char *b = reserver(&src.rechange, &src.placerechange, taille),
 	     *run = b + fin + a0;
@@ -331,9 +322,8 @@ decodeealecture(const char *s)
 }
 
 /*
- * Whether lisibletelle tells the lines in [de, a) by their bytes alone: 8-bit,
- * none held decoded; a first byte above 127 before one below 128 then
- * tells windows-1252 (see dit1252).
+ * Whether lisibletelle tells the lines in [de, a) by their bytes: 8-bit, none
+ * held decoded; a first high byte before a low one then tells windows-1252.
  */
 bool
 parleursoctets(const char *de, const char *a)
@@ -360,8 +350,7 @@ lisibletelle(const char *s, const char *h)
 
 	if (src.codage != HUIT)
 		return true;
-	if (decodeealecture(
-	        s)) { /* read as UTF-8, as the run's first accent told */
+	if (decodeealecture(s)) { /* UTF-8, as the run's first accent told */
 		src.interne = true;
 		src.pardefaut = UTF8;
 		return true;

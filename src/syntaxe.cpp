@@ -1,9 +1,8 @@
 /*
- * XML as it is spelled, read from a '<' or a '&' of the document: names
- * and blanks, tags and their attributes, references that resolve without
- * a DTD, and the ends of comments, CDATA sections and processing
- * instructions.  The reader (lecteur.cpp) follows the document by what it
- * finds here.
+ * XML as it is spelled, read from a '<' or a '&' of the document for the
+ * reader (lecteur.cpp): names and blanks, tags and their attributes,
+ * references that resolve without a DTD, and the ends of comments, CDATA
+ * sections and processing instructions.
  *
  * It reads the text as the line loop holds it or as it is written, alike:
  * the bytes that become references when written (escapes, forbidden
@@ -13,6 +12,9 @@
 
 #include "extern.h"
 
+#include <algorithm>
+#include <bit>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,9 +39,8 @@ static bool inserer(size_t);
 
 /*
  * The class of each windows-1252 byte in a name: 1 may begin one, 2 may
- * stand in one.  The letters are those of every edition of XML; the four
- * signs the fifth edition added (€ ˆ ˜ ™) are left out, as readers that
- * follow the earlier ones refuse them.
+ * stand in one.  The letters are those of every edition of XML; the signs
+ * the fifth added (€ ˆ ˜ ™) are left out, as earlier readers refuse them.
  */
 static constexpr struct Classes {
 	unsigned char t[256];
@@ -71,22 +72,13 @@ reference(const char *p, const char *fin)
 	if (s < fin && *s == '#') {
 		bool hex = ++s < fin && *s == 'x';
 		unsigned long v = 0;
-		const char *d = s += hex ? 1 : 0;
-		for (; s < fin; s++) {
-			unsigned c = (unsigned char)*s, k;
-			if (c >= '0' && c <= '9')
-				k = c - '0';
-			else if (hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f')
-				k = (c | 0x20) - 'a' + 10;
-			else
-				break;
-			v = v * (hex ? 16 : 10) + k;
-			if (v > 0x110000)
-				v = 0x110000;
-		}
-		if (s == d || s == fin || *s != ';' || !caractere(v))
+		const char *d = s + (hex ? 1 : 0);
+		auto [e, faute] = std::from_chars(d, fin, v, hex ? 16 : 10);
+		if (faute == std::errc::result_out_of_range)
+			v = 0x110000; /* past every character */
+		if (e == d || e == fin || *e != ';' || !caractere(v))
 			return 0;
-		return (size_t)(s + 1 - p);
+		return (size_t)(e + 1 - p);
 	}
 	static const char *const CONNUES[] = {
 	    "amp", "lt", "gt", "quot", "apos"};
@@ -139,26 +131,21 @@ lexer(const char *p, const char *fin, bool lf, Lu *lu)
 	const char *s;
 
 	lu->suite = nullptr;
-	lu->nom = p + 1;
-	lu->lnom = 0;
+	lu->nom = p + (n >= 2 && (p[1] == '?' || p[1] == '/') ? 2 : 1);
+	s = nomxml(lu->nom, fin); /* none after "<!" */
+	lu->lnom = (size_t)(s - lu->nom);
 	if (n >= 2 && p[1] == '!') {
-		if (n >= 4 && std::memcmp(p, "<!--", 4) == 0) {
-			lu->ouvert = COMMENTAIRE;
-			s = finbloc(COMMENTAIRE, p + 4, fin, lu);
-		} else if (n >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
-			lu->ouvert = CDATA;
-			s = finbloc(CDATA, p + 9, fin, lu);
-		} else {
+		bool cdata = n >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0;
+		if (!cdata && (n < 4 || std::memcmp(p, "<!--", 4) != 0)) {
 			lu->raison = R_DECLARATION;
 			return MAUVAISE;
 		}
+		lu->ouvert = cdata ? CDATA : COMMENTAIRE;
+		s = finbloc(lu->ouvert, p + (cdata ? 9 : 4), fin, lu);
 	} else if (n >= 2 && p[1] == '?') {
 		/* A target that is a name, but not xml in any case, and a
 		 * blank before what follows it, unless that is ?>. */
 		lu->ouvert = INSTRUCTION;
-		lu->nom = p + 2;
-		s = nomxml(p + 2, fin);
-		lu->lnom = (size_t)(s - lu->nom);
 		lu->raison = R_PIMAL;
 		if (lu->lnom == 0)
 			return MAUVAISE;
@@ -175,24 +162,17 @@ lexer(const char *p, const char *fin, bool lf, Lu *lu)
 			return MAUVAISE;
 		s = finbloc(INSTRUCTION, s, fin, lu);
 	} else if (n >= 2 && p[1] == '/') {
-		lu->nom = p + 2;
-		s = nomxml(p + 2, fin);
-		lu->lnom = (size_t)(s - lu->nom);
 		s = blancsxml(s, fin);
 		lu->raison = s == fin ? R_INACHEVEE : R_BALISE;
 		if (lu->lnom == 0 || s == fin || *s != '>')
 			return MAUVAISE;
 		lu->suite = s + 1;
 		return BALISEFIN;
-	} else {
-		s = nomxml(p + 1, fin);
-		lu->lnom = (size_t)(s - lu->nom);
-		if (lu->lnom == 0) {
-			lu->raison = R_INFERIEUR;
-			return MAUVAISE;
-		}
+	} else if (lu->lnom == 0) {
+		lu->raison = R_INFERIEUR;
+		return MAUVAISE;
+	} else
 		return attributsde(s, fin, lu);
-	}
 	if (s == nullptr)
 		return ENCOURS;
 	return lu->suite == nullptr ? MAUVAISE : COMPLETE;
@@ -223,12 +203,8 @@ attributsde(const char *p, const char *fin, Lu *lu)
 			v = blancsxml(v + 1, fin);
 		else if (v < fin)
 			return MAUVAISE;
-		if (v == fin) {
-			lu->raison = R_INACHEVEE;
-			return MAUVAISE;
-		}
-		char q = *v++;
-		if (q != '"' && q != '\'')
+		char q = 0; /* none when the value is cut at fin */
+		if (v < fin && (q = *v++) != '"' && q != '\'')
 			return MAUVAISE;
 		while (v < fin && *v != q) {
 			size_t k = *v == '&'   ? reference(v, fin)
@@ -253,10 +229,9 @@ attributsde(const char *p, const char *fin, Lu *lu)
 }
 
 /*
- * Whether the attribute name [a, a + n) was already given in this tag;
- * it is kept for the next ones.  A few are compared one by one; past
- * that, a table finds them, so that no tag takes time to the square of
- * its length.
+ * Whether the attribute name [a, a + n) was already given in this tag; it
+ * is kept for the next ones.  A few are compared one by one, then a table
+ * finds them, so that no tag takes time to the square of its length.
  */
 static bool
 repete(const char *a, size_t n)
@@ -278,9 +253,8 @@ repete(const char *a, size_t n)
 	if (nattributs == PEU || 2 * (nattributs + 1) > placetable) {
 		if (2 * (nattributs + 1) > placetable) {
 			std::free(table);
-			for (placetable = 64;
-			     placetable < 4 * (nattributs + 1);)
-				placetable *= 2;
+			placetable = std::bit_ceil(
+			    std::max<size_t>(64, 4 * (nattributs + 1)));
 			table = (Case *)std::calloc(placetable, sizeof *table);
 			if (table == nullptr)
 				erreur(LIRE);
@@ -298,10 +272,7 @@ repete(const char *a, size_t n)
 	return false;
 }
 
-/*
- * Put attribute i in the table of this tag's attributes; true when one
- * of the same name is there already.
- */
+/* Put attribute i in the tag's table; true when its name is there already. */
 static bool
 inserer(size_t i)
 {
@@ -323,10 +294,9 @@ inserer(size_t i)
 }
 
 /*
- * Where the comment, CDATA section or PI whose body goes on at p ends:
- * lu->suite past its end, or nullptr with lu->raison when its body is not
- * well-formed (a comment's "--").  nullptr as the result when it is still
- * open at fin.
+ * Where the comment, CDATA section or PI whose body goes on at p ends, or
+ * nullptr while open at fin: lu->suite past its end, or nullptr with
+ * lu->raison when the body is not well-formed (a comment's "--").
  */
 const char *
 finbloc(Etat e, const char *p, const char *fin, Lu *lu)
@@ -336,19 +306,12 @@ finbloc(Etat e, const char *p, const char *fin, Lu *lu)
 	lu->suite = nullptr;
 	lu->raison = R_TIRETS;
 	for (; fin - p >= 2; p++) {
-		if (p[0] != c || (e != INSTRUCTION && p[1] != c) ||
-		    (e == INSTRUCTION && p[1] != '>'))
+		if (p[0] != c || p[1] != (e == INSTRUCTION ? '>' : c))
 			continue;
-		if (e == INSTRUCTION) {
-			lu->suite = p + 2;
-			return p;
-		}
-		if (fin - p >= 3 && p[2] == '>') {
-			lu->suite = p + 3;
-			return p;
-		}
-		if (e == COMMENTAIRE)
-			return p; /* "--" not followed by '>' */
+		if (e == INSTRUCTION || (fin - p >= 3 && p[2] == '>'))
+			lu->suite = p + (e == INSTRUCTION ? 2 : 3);
+		if (lu->suite != nullptr || e == COMMENTAIRE)
+			return p; /* or a comment's "--" not followed by '>' */
 	}
 	return nullptr;
 }
@@ -365,9 +328,8 @@ fermerattributs()
 }
 
 /*
- * Make room for more elements of the table p, of place elements of
- * taille bytes each: double it, or give it premier.  A failure ends the
- * run, as a line too long for the memory does.
+ * Make room in the table p of *place elements of taille bytes: double it,
+ * or give it premier.  A failure ends the run, as a line too long does.
  */
 void *
 agrandir(void *p, size_t *place, size_t taille, size_t premier)
